@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The one test command: installs what is missing, then builds and runs the whole suite twice,
+# once normally and once with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup-deps.sh
+
+jobs=$(nproc)
+status=0
+run_suite() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" --parallel "$jobs"
+  (cd "$dir" && ctest --output-on-failure --parallel "$jobs") || status=1
+}
+
+run_suite build
+run_suite build-sanitize -DSAFEHOLD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+exit $status

@@ -1,0 +1,13 @@
+# safehold_add_gtest(NAME SOURCES src... [LIBS lib...])
+# Builds a GoogleTest program and registers it with CTest through tests/with-buses, which gives
+# it a private session bus, a private system bus and a fresh HOME.
+function(safehold_add_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} safehold-test-harness GTest::gtest_main
+    GTest::gmock)
+  add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/with-buses $<TARGET_FILE:${name}>)
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+    TIMEOUT 600)
+endfunction()

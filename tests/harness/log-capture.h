@@ -1,0 +1,40 @@
+#pragma once
+
+#include <glib.h>
+
+#include <string>
+#include <vector>
+
+/* Collects the GLib log messages of the default domain while it lives, so a test can check the
+ * engine's log lines. Thread-safe: worker threads log too. Messages are also dropped from the
+ * test output. */
+class LogCapture
+{
+public:
+  struct Line
+  {
+    GLogLevelFlags level;
+    std::string message;
+  };
+
+  LogCapture ();
+  ~LogCapture ();
+  LogCapture (const LogCapture &) = delete;
+  LogCapture &operator= (const LogCapture &) = delete;
+
+  std::vector<Line> lines () const;
+  /* True when some message contains text. */
+  bool contains (const std::string &text) const;
+  /* How many messages contain text. */
+  size_t count (const std::string &text) const;
+  void clear ();
+
+private:
+  static void handle (const gchar *domain, GLogLevelFlags level, const gchar *message,
+                      gpointer data);
+
+  mutable GMutex mutex_;
+  std::vector<Line> lines_;
+  guint handler_;
+  GLogLevelFlags old_fatal_mask_;
+};

@@ -1,0 +1,32 @@
+#include "tmpfs-mount.h"
+
+#include <glib.h>
+#include <glib/gstdio.h>
+#include <sys/mount.h>
+
+TmpfsMount::TmpfsMount (const std::string &size)
+{
+  g_autoptr (GError) error = NULL;
+  g_autofree gchar *dir = g_dir_make_tmp ("tmpfs-XXXXXX", &error);
+  if (dir == NULL)
+    {
+      reason_ = error->message;
+      return;
+    }
+  path_ = dir;
+  std::string options = "size=" + size + ",mode=0755";
+  if (mount ("tmpfs", dir, "tmpfs", 0, options.c_str ()) != 0)
+    {
+      reason_ = g_strerror (errno);
+      return;
+    }
+  mounted_ = true;
+}
+
+TmpfsMount::~TmpfsMount ()
+{
+  if (mounted_)
+    umount2 (path_.c_str (), MNT_DETACH);
+  if (!path_.empty ())
+    g_rmdir (path_.c_str ());
+}
