@@ -163,25 +163,34 @@ read_xml (const gchar *buffer, gsize size, const gchar *file_name)
                         XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
 }
 
-/* Reads at most max_config_file_size bytes; FALSE when the file is unreadable or bigger. */
+/* Reads the whole file unless it is bigger than any configuration file should be. */
 gboolean
-load_small_file (GFile *file, gchar **contents, gsize *size)
+load_small_file (GFile *file, gchar **contents, gsize *size, GError **error)
 {
-  g_autoptr (GFileInputStream) input = g_file_read (file, NULL, NULL);
+  g_autoptr (GFileInputStream) input = g_file_read (file, NULL, error);
   if (input == NULL)
     return FALSE;
-  gchar *buffer = (gchar *)g_malloc (max_config_file_size + 1);
+  g_autofree gchar *buffer = (gchar *)g_malloc (max_config_file_size + 1);
   gsize read = 0;
   if (!g_input_stream_read_all (G_INPUT_STREAM (input), buffer, max_config_file_size + 1, &read,
-                                NULL, NULL)
-      || read > max_config_file_size)
+                                NULL, error))
+    return FALSE;
+  if (read > max_config_file_size)
     {
-      g_free (buffer);
+      g_set_error (error, G_IO_ERROR, G_IO_ERROR_MESSAGE_TOO_LARGE,
+                   "larger than %" G_GSIZE_FORMAT " bytes", max_config_file_size);
       return FALSE;
     }
-  *contents = buffer;
+  *contents = g_steal_pointer (&buffer);
   *size = read;
   return TRUE;
+}
+
+void
+report_unreadable (const gchar *file_name, const gchar *reason)
+{
+  SF_LOG_WARNING ("sf-backup-configurations: Could not read XML configuration file %s: %s",
+                  file_name, reason);
 }
 
 /* The configuration file's parts, in the order they are checked. */
@@ -618,8 +627,9 @@ read_test_applications_file (GFile *file)
   g_autofree gchar *file_name = g_file_get_path (file);
   g_autofree gchar *contents = NULL;
   gsize size = 0;
-  xmlDoc *document
-      = load_small_file (file, &contents, &size) ? read_xml (contents, size, file_name) : NULL;
+  xmlDoc *document = load_small_file (file, &contents, &size, NULL)
+                         ? read_xml (contents, size, file_name)
+                         : NULL;
   if (document == NULL)
     {
       SF_LOG_WARNING ("sf-backup-configurations: Invalid XML syntax in file: %s", file_name);
@@ -770,11 +780,10 @@ backup_configurations_parse_conf_file (SfBackupLocations *locations,
   g_autofree gchar *file_name = g_file_get_path (file);
   g_autofree gchar *contents = NULL;
   gsize size = 0;
-  if (!load_small_file (file, &contents, &size))
+  g_autoptr (GError) error = NULL;
+  if (!load_small_file (file, &contents, &size, &error))
     {
-      SF_LOG_WARNING ("sf-backup-configurations: Could not read XML configuration file %s, or it "
-                      "is larger than %" G_GSIZE_FORMAT " bytes",
-                      file_name, max_config_file_size);
+      report_unreadable (file_name, error->message);
       return FALSE;
     }
   return backup_configurations_parse_conf_buffer (locations, permanent_locations, contents, size,
@@ -795,9 +804,9 @@ backup_configurations_parse_conf_buffer (SfBackupLocations *locations,
 
   if (size > max_config_file_size)
     {
-      SF_LOG_WARNING ("sf-backup-configurations: Could not read XML configuration file %s, or it "
-                      "is larger than %" G_GSIZE_FORMAT " bytes",
-                      file_name, max_config_file_size);
+      g_autofree gchar *reason
+          = g_strdup_printf ("larger than %" G_GSIZE_FORMAT " bytes", max_config_file_size);
+      report_unreadable (file_name, reason);
       return FALSE;
     }
   xmlDoc *document = read_xml (buffer, size, file_name);
