@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sf-category.h"
+
 #include <glib.h>
 
 G_BEGIN_DECLS
