@@ -641,18 +641,17 @@ read_test_applications_file (GFile *file)
 }
 
 /* The regular files of the directory by name, so that the first of two files naming the same
- * application is the same on every start. */
-std::vector<std::string>
-list_regular_files (GFile *directory)
+ * application is the same on every start. FALSE when the directory cannot be read. */
+gboolean
+list_regular_files (GFile *directory, std::vector<std::string> &names)
 {
-  std::vector<std::string> names;
   g_autoptr (GFileEnumerator) children = g_file_enumerate_children (
       directory,
       G_FILE_ATTRIBUTE_STANDARD_FAST_CONTENT_TYPE "," G_FILE_ATTRIBUTE_STANDARD_TYPE
                                                   "," G_FILE_ATTRIBUTE_STANDARD_NAME,
       G_FILE_QUERY_INFO_NONE, NULL, NULL);
   if (children == NULL)
-    return names;
+    return FALSE;
   for (;;)
     {
       g_autoptr (GError) error = NULL;
@@ -663,7 +662,7 @@ list_regular_files (GFile *directory)
         names.push_back (g_file_info_get_name (info));
     }
   std::sort (names.begin (), names.end ());
-  return names;
+  return TRUE;
 }
 
 void
@@ -755,12 +754,13 @@ backup_configurations_read_directory (SfBackupLocations *locations,
   g_return_if_fail (config_dir[0] == '/');
 
   g_autoptr (GFile) directory = g_file_new_for_path (config_dir);
-  if (g_file_query_file_type (directory, G_FILE_QUERY_INFO_NONE, NULL) != G_FILE_TYPE_DIRECTORY)
+  std::vector<std::string> names;
+  if (!list_regular_files (directory, names))
     {
       SF_LOG_DEBUG ("Invalid config path: %s", config_dir);
       return;
     }
-  for (const std::string &name : list_regular_files (directory))
+  for (const std::string &name : names)
     {
       g_autoptr (GFile) file = g_file_get_child (directory, name.c_str ());
       if (g_str_has_suffix (name.c_str (), ".conf"))

@@ -286,7 +286,7 @@ TEST_F (BackupConfigurationsTest, EachBadFileIsRejectedWithItsMessage)
   };
   install (trusted, "0-good.conf", configuration ("good", dbus_method));
   for (size_t index = 0; index < rejections.size (); index++)
-    install (trusted, g_strdup_printf ("%02zu.conf", index + 10), rejections[index].contents);
+    install (trusted, std::to_string (index + 10) + ".conf", rejections[index].contents);
   install (trusted, "99-last.conf",
            configuration ("last", locations ("<location type=\"dir\" category=\"contacts\">/p"
                                              "</location>")));
