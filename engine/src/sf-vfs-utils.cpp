@@ -112,6 +112,19 @@ add_to_file_list (FileListWalk &walk, GFile *file, GFileInfo *info)
   g_clear_object (&info);
 }
 
+/* The name patterns are matched against: a local file's path, which is its parse name when it is
+ * valid UTF-8, without building the parse name for every file. */
+const gchar *
+match_name (GFile *file, gchar *&parse_name)
+{
+  const gchar *path = g_file_peek_path (file);
+  if (path != NULL && g_utf8_validate (path, -1, NULL))
+    return path;
+  g_free (parse_name);
+  parse_name = g_file_get_parse_name (file);
+  return parse_name;
+}
+
 void
 remove_excluded_entries (GHashTable *entries, GSList *exclusion_patterns)
 {
@@ -124,12 +137,13 @@ remove_excluded_entries (GHashTable *entries, GSList *exclusion_patterns)
       patterns.push_back (g_pattern_spec_new ((const gchar *)item->data));
     }
 
+  g_autofree gchar *parse_name = NULL;
   GHashTableIter iter;
   gpointer value;
   g_hash_table_iter_init (&iter, entries);
   while (!patterns.empty () && g_hash_table_iter_next (&iter, NULL, &value))
     {
-      g_autofree gchar *name = g_file_get_parse_name (((SfFileEntry *)value)->uri);
+      const gchar *name = match_name (((SfFileEntry *)value)->uri, parse_name);
       for (GPatternSpec *pattern : patterns)
         if (g_pattern_spec_match_string (pattern, name))
           {

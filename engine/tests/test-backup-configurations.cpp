@@ -440,3 +440,28 @@ TEST_F (BackupConfigurationsTest, EntitiesDeclaredByAFileAreNotExpanded)
   EXPECT_TRUE (known ("e"));
 }
 } // namespace
+
+namespace
+{
+TEST (SampleConfigurationsTest, TheBuildTreeDataDirectoryLoads)
+{
+  sf_backup_configurations_init (SAFEHOLD_BINARY_DIR "/data");
+  for (const gchar *name : { "contacts", "email", "settings", "com.example.notes" })
+    {
+      SfBackupMethod method;
+      EXPECT_EQ (sf_backup_configurations_get_backup_backup_method (name, &method), 1) << name;
+    }
+  gboolean has_scripts = FALSE;
+  SfBackupScriptsInfo scripts;
+  ASSERT_EQ (sf_backup_configurations_get_backup_scripts_info ("email", &has_scripts, &scripts), 1);
+  ASSERT_TRUE (has_scripts);
+  EXPECT_TRUE (g_file_test (scripts.backup_script, G_FILE_TEST_IS_EXECUTABLE));
+  EXPECT_TRUE (g_file_test (scripts.restore_script, G_FILE_TEST_IS_EXECUTABLE));
+  /* Data read in place is never an ordinary (emptied) location. */
+  GSList *settings = sf_backup_locations_get_uris (sf_backup_configurations_get_locations (),
+                                                   SF_CATEGORY_SETTINGS, FALSE);
+  EXPECT_EQ (settings, nullptr);
+  g_slist_free_full (settings, g_free);
+  sf_backup_configurations_free ();
+}
+} // namespace
