@@ -192,8 +192,9 @@ GError *
 replace_contents (GFile *file, const gchar *text)
 {
   GError *error = NULL;
-  g_autoptr (GFileOutputStream) stream
-      = g_file_replace (file, NULL, FALSE, G_FILE_CREATE_PRIVATE, NULL, &error);
+  g_autoptr (GFileOutputStream) stream = g_file_replace (
+      file, NULL, FALSE,
+      (GFileCreateFlags)(G_FILE_CREATE_PRIVATE | G_FILE_CREATE_REPLACE_DESTINATION), NULL, &error);
   if (stream == NULL)
     return error;
   set_mode (file, 0600);
