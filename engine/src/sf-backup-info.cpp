@@ -251,10 +251,19 @@ struct Metadata
   gint32 timestamp = 0;
   gint32 time_for_restoration = 0;
   gboolean is_protected = FALSE;
-  g_autofree gchar *device_version = NULL;
-  g_autofree gchar *notes = NULL;
+  gchar *device_version = NULL;
+  gchar *notes = NULL;
   guint32 categories = 0;
   xmlNode *categories_node = NULL;
+
+  Metadata () = default;
+  Metadata (const Metadata &) = delete;
+  Metadata &operator= (const Metadata &) = delete;
+  ~Metadata ()
+  {
+    g_free (device_version);
+    g_free (notes);
+  }
 };
 
 gchar *
