@@ -234,6 +234,8 @@ gsf_input_crypt_read (GsfInput *input, size_t num_bytes, guint8 *buffer)
   GsfInputCryptPrivate *priv = get_private (input);
   if (priv->key == NULL)
     return read_plain (input, num_bytes, buffer);
+  if (num_bytes == 0)
+    return buffer != NULL ? buffer : scratch_for (priv, 0);
 
   gsf_off_t position = gsf_input_tell (input);
   gsize offset = (gsize)(position % SF_CRYPT_BLOCK_SIZE);
