@@ -19,6 +19,10 @@ struct GsfInputCryptPrivate
   gsize scratch_size;
   guint8 *key;
   EVP_CIPHER_CTX *schedule;
+  /* The last ciphertext block of the previous read, which chains the plain block at
+   * chain_position (-1: none yet). */
+  guint8 chain[SF_CRYPT_BLOCK_SIZE];
+  gsf_off_t chain_position;
 };
 } // namespace
 
@@ -44,7 +48,9 @@ gsf_input_crypt_class_init (GsfInputCryptClass *klass)
 static void
 gsf_input_crypt_init (GsfInputCrypt *self)
 {
-  (void)self;
+  GsfInputCryptPrivate *priv
+      = static_cast<GsfInputCryptPrivate *> (gsf_input_crypt_get_instance_private (self));
+  priv->chain_position = -1;
 }
 
 static GsfInputCryptPrivate *
@@ -187,17 +193,14 @@ scratch_for (GsfInputCryptPrivate *priv, gsize length)
   return priv->scratch;
 }
 
-/* Decrypts num_bytes of plain data, starting offset bytes into the first block of ciphertext,
- * into output. ciphertext begins with the chaining value of its first block. Whole blocks are
- * decrypted straight into output; only partly wanted blocks go through a block of their own. */
+/* Decrypts num_bytes of plain data, starting offset bytes into the first of blocks, chained from
+ * chain, into output. Whole blocks are decrypted straight into output; only partly wanted blocks
+ * go through a block of their own. */
 static void
-decrypt_range (GsfInputCryptPrivate *priv, const guint8 *ciphertext, gsize offset, gsize num_bytes,
-               guint8 *output)
+decrypt_range (GsfInputCryptPrivate *priv, guint8 *chain, const guint8 *blocks, gsize offset,
+               gsize num_bytes, guint8 *output)
 {
-  guint8 chain[SF_CRYPT_BLOCK_SIZE];
   guint8 block[SF_CRYPT_BLOCK_SIZE];
-  memcpy (chain, ciphertext, SF_CRYPT_BLOCK_SIZE);
-  const guint8 *blocks = ciphertext + SF_CRYPT_BLOCK_SIZE;
   gsize produced = 0;
   if (offset != 0 || num_bytes < SF_CRYPT_BLOCK_SIZE)
     {
@@ -215,6 +218,29 @@ decrypt_range (GsfInputCryptPrivate *priv, const guint8 *ciphertext, gsize offse
       sf_crypt_cbc_decrypt_into (priv->schedule, chain, blocks, block, SF_CRYPT_BLOCK_SIZE);
       memcpy (output + produced, block, num_bytes - produced);
     }
+}
+
+/* Reads length bytes of ciphertext for the plain blocks from start, and their chaining value: the
+ * block before start, or the IV at 0. A read that goes on where the previous one stopped has the
+ * chaining value already and finds the source in place. */
+static const guint8 *
+read_blocks (GsfInputCryptPrivate *priv, gsf_off_t start, gsize length, guint8 *chain)
+{
+  if (priv->chain_position == start && gsf_input_tell (priv->source) == start + SF_CRYPT_BLOCK_SIZE)
+    {
+      memcpy (chain, priv->chain, SF_CRYPT_BLOCK_SIZE);
+      return gsf_input_read (priv->source, length, NULL);
+    }
+  if (gsf_input_seek (priv->source, start, G_SEEK_SET))
+    {
+      SF_LOG_WARNING ("Could not seek when decrypting.");
+      return NULL;
+    }
+  const guint8 *ciphertext = gsf_input_read (priv->source, SF_CRYPT_BLOCK_SIZE + length, NULL);
+  if (ciphertext == NULL)
+    return NULL;
+  memcpy (chain, ciphertext, SF_CRYPT_BLOCK_SIZE);
+  return ciphertext + SF_CRYPT_BLOCK_SIZE;
 }
 
 static const guint8 *
@@ -242,22 +268,19 @@ gsf_input_crypt_read (GsfInput *input, size_t num_bytes, guint8 *buffer)
   gsf_off_t start = position - (gsf_off_t)offset;
   gsize length
       = (offset + num_bytes + SF_CRYPT_BLOCK_SIZE - 1) / SF_CRYPT_BLOCK_SIZE * SF_CRYPT_BLOCK_SIZE;
-  /* The block before start, or the IV, chains the first block read. */
-  if (gsf_input_seek (priv->source, start, G_SEEK_SET))
-    {
-      SF_LOG_WARNING ("Could not seek when decrypting.");
-      return NULL;
-    }
   if (start + (gsf_off_t)length > gsf_input_size (priv->source) - SF_CRYPT_BLOCK_SIZE)
     {
       SF_LOG_WARNING ("reading too much\n");
       return NULL;
     }
-  const guint8 *ciphertext = gsf_input_read (priv->source, SF_CRYPT_BLOCK_SIZE + length, NULL);
-  if (ciphertext == NULL)
+  guint8 chain[SF_CRYPT_BLOCK_SIZE];
+  const guint8 *blocks = read_blocks (priv, start, length, chain);
+  if (blocks == NULL)
     return NULL;
+  memcpy (priv->chain, blocks + length - SF_CRYPT_BLOCK_SIZE, SF_CRYPT_BLOCK_SIZE);
+  priv->chain_position = start + (gsf_off_t)length;
   guint8 *output = buffer != NULL ? buffer : scratch_for (priv, num_bytes);
-  decrypt_range (priv, ciphertext, offset, num_bytes, output);
+  decrypt_range (priv, chain, blocks, offset, num_bytes, output);
   return output;
 }
 

@@ -313,6 +313,20 @@ TEST_F (CryptStream, EveryRangeReadsBack)
         ASSERT_EQ (buffer, expected) << position << " " << length;
       }
 
+  /* Pieces in a row, as an archive reader takes them, whatever their alignment. */
+  for (gsize piece = 1; piece <= 48; piece++)
+    {
+      ASSERT_FALSE (gsf_input_seek (input, 0, G_SEEK_SET));
+      Bytes pieces;
+      for (gsize left = plain.size (); left > 0; left -= MIN (piece, left))
+        {
+          const guint8 *read = gsf_input_read (input, MIN (piece, left), NULL);
+          ASSERT_NE (read, nullptr) << piece << " " << left;
+          pieces.insert (pieces.end (), read, read + MIN (piece, left));
+        }
+      ASSERT_EQ (pieces, plain) << piece;
+    }
+
   /* Nothing past the end, and the stream still reads afterwards. */
   ASSERT_FALSE (gsf_input_seek (input, 290, G_SEEK_SET));
   EXPECT_EQ (gsf_input_read (input, 11, NULL), nullptr);
