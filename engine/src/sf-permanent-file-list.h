@@ -1,0 +1,28 @@
+#pragma once
+
+#include "sf-category.h"
+
+#include <glib.h>
+
+G_BEGIN_DECLS
+
+/* One entry of a backup's "permanent_file_list.xml" as read back. */
+typedef struct
+{
+  gchar *name;
+  gchar *fullpath;
+  guint32 hash;
+  SfCategory category;
+} SfPermanentFile;
+
+/* entries: a list of SfBackupUriInfo. Returns -1 when the file could not be created, else 0. */
+gint sf_backend_save_permanent_file_list (GSList *entries, const gchar *backups_uri,
+                                          const gchar *backup_name);
+/* A list of SfPermanentFile, empty when the backup has no readable list. */
+GSList *sf_backend_load_permanent_file_list (const gchar *backup_dir_path);
+void sf_backend_free_permanent_file_list (GSList *list);
+
+/* The part of filename after its last "/". */
+gchar *_sf_backend_parse_absolute_filename (const gchar *filename);
+
+G_END_DECLS
