@@ -104,7 +104,9 @@ void
 on_backup_changed (GFileMonitor *, GFile *file, GFile *, GFileMonitorEvent event,
                    gpointer user_data)
 {
-  if (event != G_FILE_MONITOR_EVENT_CHANGED && event != G_FILE_MONITOR_EVENT_DELETED)
+  /* A metadata file replaced through a temporary file shows up as created. */
+  if (event != G_FILE_MONITOR_EVENT_CHANGED && event != G_FILE_MONITOR_EVENT_DELETED
+      && event != G_FILE_MONITOR_EVENT_CREATED)
     return;
   g_autofree gchar *name = g_file_get_basename (file);
   g_autoptr (GFile) parent = g_file_get_parent (file);
