@@ -2,7 +2,9 @@
 #include "sf-log.h"
 #include "sf-target-fake.h"
 #include "sf-target-manager.h"
+#include "sf-target-mount.h"
 #include "target-test-support.h"
+#include "test-mount.h"
 
 #include <gtest/gtest.h>
 
@@ -162,6 +164,40 @@ TEST_F (TargetManagerTest, LoadingTwiceQuicklyStartsOneThread)
   ASSERT_TRUE (run_until ([&] { return g_atomic_int_get (&watch.completions) == 2; }))
       << "a finished load lets the next one start";
   g_signal_handler_disconnect (manager, handler);
+}
+
+/* The volume monitor's own signals, emitted here for the card's mount point. */
+TEST_F (TargetManagerTest, VolumeEventsOfTheCardMountPoint)
+{
+  SfTargetManager *manager = sf_target_manager_get ();
+  std::vector<SfTarget *> added, removed, will_be_removed;
+  g_signal_connect (manager, "target-added", G_CALLBACK (record_target), &added);
+  g_signal_connect (manager, "target-removed", G_CALLBACK (record_target), &removed);
+  g_signal_connect (manager, "target-will_be_removed", G_CALLBACK (record_target),
+                    &will_be_removed);
+  g_autoptr (GVolumeMonitor) volumes = g_volume_monitor_get ();
+  g_autoptr (GMount) card_mount = make_mount (fake_dir ("card"), "CARD");
+  g_autoptr (GMount) other_mount = make_mount (fake_dir ("plain"), "Plain");
+  SfTarget *card = SF_TARGET (g_object_ref (sf_target_manager_get_targets (manager)->next->data));
+
+  g_signal_emit_by_name (volumes, "mount-added", card_mount);
+  g_signal_emit_by_name (volumes, "mount-added", other_mount);
+  EXPECT_TRUE (added.empty ()) << "the card has a target already, the other is not followed";
+  g_signal_emit_by_name (volumes, "mount-pre-unmount", card_mount);
+  EXPECT_EQ ((std::vector<SfTarget *>{ card }), will_be_removed);
+  g_signal_emit_by_name (volumes, "mount-removed", other_mount);
+  g_signal_emit_by_name (volumes, "mount-removed", card_mount);
+  EXPECT_EQ ((std::vector<SfTarget *>{ card }), removed);
+  EXPECT_FALSE (sf_target_get_is_available (card));
+  g_object_unref (card);
+
+  g_signal_emit_by_name (volumes, "mount-added", card_mount);
+  ASSERT_EQ (1u, added.size ());
+  EXPECT_TRUE (SF_IS_TARGET_MOUNT (added[0]));
+  EXPECT_EQ ((std::vector<std::string>{ "internal", "Card", "extra" }), target_names (manager));
+  g_signal_handlers_disconnect_by_func (manager, (gpointer)record_target, &added);
+  g_signal_handlers_disconnect_by_func (manager, (gpointer)record_target, &removed);
+  g_signal_handlers_disconnect_by_func (manager, (gpointer)record_target, &will_be_removed);
 }
 
 TEST_F (TargetManagerTest, ReleasingRemovesEveryTargetAndFakesAreMadeOnce)
