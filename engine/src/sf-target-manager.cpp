@@ -182,6 +182,12 @@ add_present_mounts (SfTargetManager *manager)
   g_list_free (fakes);
 }
 
+gpointer
+copy_target (gconstpointer target, gpointer)
+{
+  return g_object_ref ((gpointer)target);
+}
+
 gboolean
 finish_list_load (gpointer data)
 {
@@ -298,8 +304,7 @@ sf_target_manager_load_backups_async (SfTargetManager *manager)
   SF_LOG_DEBUG ("starting to load the list");
   ListLoad *load = g_new0 (ListLoad, 1);
   load->manager = SF_TARGET_MANAGER (g_object_ref (manager));
-  load->targets
-      = g_list_copy_deep (manager->targets, (GCopyFunc)(void (*) (void))g_object_ref, NULL);
+  load->targets = g_list_copy_deep (manager->targets, copy_target, NULL);
   g_autoptr (GError) error = NULL;
   GThread *thread = g_thread_try_new ("sf-backup-list", load_backups, load, &error);
   if (thread == NULL)
