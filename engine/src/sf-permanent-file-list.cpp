@@ -75,8 +75,7 @@ sf_backend_save_permanent_file_list (GSList *entries, const gchar *backups_uri,
                                      const gchar *backup_name)
 {
   g_return_val_if_fail (backups_uri != NULL && backup_name != NULL, -1);
-  g_autofree gchar *uri
-      = g_strdup_printf ("%s/%s/%s", backups_uri, backup_name, list_file_name);
+  g_autofree gchar *uri = g_strdup_printf ("%s/%s/%s", backups_uri, backup_name, list_file_name);
   g_autoptr (GFile) file = g_file_new_for_uri (uri);
   g_autoptr (GFileOutputStream) stream
       = g_file_replace (file, NULL, FALSE, G_FILE_CREATE_NONE, NULL, NULL);
@@ -87,8 +86,8 @@ sf_backend_save_permanent_file_list (GSList *entries, const gchar *backups_uri,
   for (GSList *item = entries; item != NULL; item = item->next)
     text += entry_line (static_cast<const SfBackupUriInfo *> (item->data));
   text += "</permanent_file_list>";
-  g_autoptr (GError) error = sf_vfs_utils_write (G_OUTPUT_STREAM (stream), text.data (),
-                                                 (gint64)text.size ());
+  g_autoptr (GError) error
+      = sf_vfs_utils_write (G_OUTPUT_STREAM (stream), text.data (), (gint64)text.size ());
   g_output_stream_close (G_OUTPUT_STREAM (stream), NULL, NULL);
   return 0;
 }
@@ -100,8 +99,8 @@ sf_backend_load_permanent_file_list (const gchar *backup_dir_path)
   g_autofree gchar *path = g_strdup_printf ("%s/%s", backup_dir_path, list_file_name);
   if (!g_file_test (path, G_FILE_TEST_IS_REGULAR))
     return NULL;
-  xmlDoc *document = xmlReadFile (path, NULL, XML_PARSE_NONET | XML_PARSE_NOERROR
-                                                  | XML_PARSE_NOWARNING);
+  xmlDoc *document
+      = xmlReadFile (path, NULL, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
   xmlNode *root = document != NULL ? xmlDocGetRootElement (document) : NULL;
   GSList *list = NULL;
   for (xmlNode *node = root != NULL && xmlStrcmp (root->name, BAD_CAST "permanent_file_list") == 0

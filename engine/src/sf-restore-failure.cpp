@@ -75,8 +75,7 @@ sf_restore_failure_add_categories (SfRestoreFailure *failure, SfCategory categor
 }
 
 void
-sf_restore_failure_set_category_reason (SfRestoreFailure *failure, SfCategory category,
-                                        gint reason)
+sf_restore_failure_set_category_reason (SfRestoreFailure *failure, SfCategory category, gint reason)
 {
   g_return_if_fail (failure != NULL);
   if (category == SF_CATEGORY_OTHER)

@@ -126,8 +126,7 @@ sf_restore_transform_execute (SfRestoreTransform *transform, SfCategory categori
 {
   g_return_if_fail (transform != NULL);
   g_autofree gchar *list_file = write_list_file (transform);
-  _sf_utils_run_application_scripts (categories,
-                                     list_file != NULL ? list_file : empty_list_file);
+  _sf_utils_run_application_scripts (categories, list_file != NULL ? list_file : empty_list_file);
   SF_LOG_DEBUG ("Finished execution of all the scripts");
   if (list_file != NULL)
     g_unlink (list_file);

@@ -17,8 +17,7 @@ void sf_restore_transform_unref (SfRestoreTransform *transform);
 
 void sf_restore_transform_add_file (SfRestoreTransform *transform, SfCategory category,
                                     const gchar *path);
-void sf_restore_transform_add_uri (SfRestoreTransform *transform, SfCategory category,
-                                   GFile *uri);
+void sf_restore_transform_add_uri (SfRestoreTransform *transform, SfCategory category, GFile *uri);
 SfCategory sf_restore_transform_get_categories (SfRestoreTransform *transform);
 void sf_restore_transform_execute (SfRestoreTransform *transform, SfCategory categories);
 

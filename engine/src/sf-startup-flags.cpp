@@ -22,8 +22,7 @@ sf_backend_add_restore_flag (void)
   g_autofree gchar *dir = g_build_filename (g_get_home_dir (), ".safehold", NULL);
   g_mkdir_with_parents (dir, 0755);
   g_autofree gchar *path = g_build_filename (dir, "startup-restored-flag", NULL);
-  g_file_set_contents (path, "This file is generated automatically, do not delete it.", -1,
-                       NULL);
+  g_file_set_contents (path, "This file is generated automatically, do not delete it.", -1, NULL);
 }
 
 void

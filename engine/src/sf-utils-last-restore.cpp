@@ -123,8 +123,8 @@ sf_utils_read_last_restore (SfRestoreFailure **failure, SfCategory *written_cate
   g_autofree gchar *path = home_file ("last-restore.xml");
   if (!g_file_test (path, G_FILE_TEST_IS_REGULAR))
     return FALSE;
-  xmlDoc *document = xmlReadFile (path, NULL, XML_PARSE_NONET | XML_PARSE_NOERROR
-                                                  | XML_PARSE_NOWARNING);
+  xmlDoc *document
+      = xmlReadFile (path, NULL, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
   xmlNode *root = document != NULL ? xmlDocGetRootElement (document) : NULL;
   if (root == NULL || xmlStrcmp (root->name, BAD_CAST "last-restore") != 0)
     {

@@ -105,8 +105,8 @@ sf_utils_execute_script (const gchar *command_line, gint *exit_status)
   g_autofree gchar *error_output = NULL;
   g_autoptr (GError) error = NULL;
   gint wait_status = 0;
-  gboolean started = g_spawn_command_line_sync (command_line, &output, &error_output,
-                                                &wait_status, &error);
+  gboolean started
+      = g_spawn_command_line_sync (command_line, &output, &error_output, &wait_status, &error);
   if (output != NULL && output[0] != '\0')
     SF_LOG_DEBUG ("Script output in next line\n%s\n----", output);
   if (error_output != NULL && error_output[0] != '\0')
@@ -153,7 +153,10 @@ _sf_utils_run_application_scripts (SfCategory categories, const gchar *list_file
 {
   /* The configuration's list is refilled by every query; scripts take long, so keep a copy. */
   GSList *shared = sf_backup_configurations_get_applications_in_categories (categories);
-  g_autoslist (gchar) applications = g_slist_copy_deep (shared, (GCopyFunc)g_strdup, NULL);
+  GSList *applications = g_slist_copy_deep (
+      shared,
+      [] (gconstpointer name, gpointer) -> gpointer { return g_strdup ((const gchar *)name); },
+      NULL);
   if (applications == NULL)
     {
       SF_LOG_ERROR ("Could not get application names. No scripts are run.");
@@ -169,4 +172,5 @@ _sf_utils_run_application_scripts (SfCategory categories, const gchar *list_file
       if (script != NULL)
         run_script (application, script, words, list_file);
     }
+  g_slist_free_full (applications, g_free);
 }

@@ -1,14 +1,246 @@
 #include "sf-vfs-utils.h"
 
+#include "sf-file-entry.h"
+#include "sf-log.h"
+
 #include <cerrno>
+#include <vector>
 
 namespace
 {
+/* What the archiver needs of a file, plus what tells a directory loop. */
+const gchar *const file_list_attributes = G_FILE_ATTRIBUTE_STANDARD_FAST_CONTENT_TYPE
+    "," G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_NAME
+    "," G_FILE_ATTRIBUTE_STANDARD_SIZE "," G_FILE_ATTRIBUTE_TIME_MODIFIED
+    "," G_FILE_ATTRIBUTE_UNIX_MODE "," G_FILE_ATTRIBUTE_UNIX_DEVICE "," G_FILE_ATTRIBUTE_UNIX_INODE;
+const gchar *const count_attributes = G_FILE_ATTRIBUTE_STANDARD_TYPE
+    "," G_FILE_ATTRIBUTE_STANDARD_SIZE "," G_FILE_ATTRIBUTE_UNIX_DEVICE
+    "," G_FILE_ATTRIBUTE_UNIX_INODE;
+const gint temp_name_attempts = 100;
+const gint temp_name_length = 8;
+
 GError *
 invalid_argument_error (void)
 {
   return g_error_new (G_FILE_ERROR, G_FILE_ERROR_INVAL, "Invalid argument: %s",
                       g_strerror (EINVAL));
+}
+
+/* Identifies a directory, so that a symbolic link back to one being walked is not walked again
+ * (which would never end). */
+struct DirectoryId
+{
+  guint32 device;
+  guint64 inode;
+  bool operator== (const DirectoryId &) const = default;
+};
+
+/* The directories from the walk's start down to the current one. */
+class Ancestors
+{
+public:
+  /* False when the directory is already one of them. */
+  bool enter (GFileInfo *info)
+  {
+    DirectoryId id = { g_file_info_get_attribute_uint32 (info, G_FILE_ATTRIBUTE_UNIX_DEVICE),
+                       g_file_info_get_attribute_uint64 (info, G_FILE_ATTRIBUTE_UNIX_INODE) };
+    for (const DirectoryId &ancestor : ids_)
+      if (ancestor == id)
+        return false;
+    ids_.push_back (id);
+    return true;
+  }
+
+  void leave ()
+  {
+    ids_.pop_back ();
+  }
+
+private:
+  std::vector<DirectoryId> ids_;
+};
+
+struct FileListWalk
+{
+  GHashTable *entries; /* GFile -> SfFileEntry */
+  Ancestors ancestors;
+};
+
+void add_to_file_list (FileListWalk &walk, GFile *file, GFileInfo *info);
+
+void
+walk_directory_for_file_list (FileListWalk &walk, GFile *directory, GFileInfo *directory_info)
+{
+  if (!walk.ancestors.enter (directory_info))
+    return;
+  g_autoptr (GFileEnumerator) children = g_file_enumerate_children (
+      directory, file_list_attributes, G_FILE_QUERY_INFO_NONE, NULL, NULL);
+  while (children != NULL)
+    {
+      g_autoptr (GError) error = NULL;
+      GFileInfo *info = g_file_enumerator_next_file (children, NULL, &error);
+      if (info == NULL && error == NULL)
+        break;
+      if (info != NULL)
+        add_to_file_list (walk, g_file_enumerator_get_child (children, info), info);
+    }
+  walk.ancestors.leave ();
+}
+
+/* Takes file and info. */
+void
+add_to_file_list (FileListWalk &walk, GFile *file, GFileInfo *info)
+{
+  switch (g_file_info_get_file_type (info))
+    {
+    case G_FILE_TYPE_REGULAR:
+      if (!g_hash_table_contains (walk.entries, file))
+        {
+          SfFileEntry *entry = g_new (SfFileEntry, 1);
+          entry->uri = g_steal_pointer (&file);
+          entry->info = g_steal_pointer (&info);
+          g_hash_table_insert (walk.entries, entry->uri, entry);
+        }
+      break;
+    case G_FILE_TYPE_DIRECTORY:
+      walk_directory_for_file_list (walk, file, info);
+      break;
+    default:
+      break;
+    }
+  g_clear_object (&file);
+  g_clear_object (&info);
+}
+
+/* The name patterns are matched against: a local file's path, which is its parse name when it is
+ * valid UTF-8, without building the parse name for every file. */
+const gchar *
+match_name (GFile *file, gchar *&parse_name)
+{
+  const gchar *path = g_file_peek_path (file);
+  if (path != NULL && g_utf8_validate (path, -1, NULL))
+    return path;
+  g_free (parse_name);
+  parse_name = g_file_get_parse_name (file);
+  return parse_name;
+}
+
+void
+remove_excluded_entries (GHashTable *entries, GSList *exclusion_patterns)
+{
+  SF_LOG_DEBUG ("Removing all excluded URIs found (%d items)\n",
+                g_slist_length (exclusion_patterns));
+  std::vector<GPatternSpec *> patterns;
+  for (GSList *item = exclusion_patterns; item != NULL; item = item->next)
+    {
+      SF_LOG_DEBUG ("\tRemoving entries with pattern:'%s'\n", (const gchar *)item->data);
+      patterns.push_back (g_pattern_spec_new ((const gchar *)item->data));
+    }
+
+  g_autofree gchar *parse_name = NULL;
+  GHashTableIter iter;
+  gpointer value;
+  g_hash_table_iter_init (&iter, entries);
+  while (!patterns.empty () && g_hash_table_iter_next (&iter, NULL, &value))
+    {
+      const gchar *name = match_name (((SfFileEntry *)value)->uri, parse_name);
+      for (GPatternSpec *pattern : patterns)
+        if (g_pattern_spec_match_string (pattern, name))
+          {
+            SF_LOG_DEBUG ("\tRemoving entry:'%s'\n", name);
+            g_hash_table_iter_remove (&iter);
+            break;
+          }
+    }
+  for (GPatternSpec *pattern : patterns)
+    g_pattern_spec_free (pattern);
+}
+
+GSList *
+steal_entries (GHashTable *entries)
+{
+  GSList *list = NULL;
+  GHashTableIter iter;
+  gpointer value;
+  g_hash_table_iter_init (&iter, entries);
+  while (g_hash_table_iter_next (&iter, NULL, &value))
+    list = g_slist_prepend (list, value);
+  g_hash_table_steal_all (entries);
+  return list;
+}
+
+struct Counts
+{
+  guint32 num_files = 0;
+  guint64 size = 0;
+  Ancestors ancestors;
+};
+
+void
+count_below (Counts &counts, GFile *file, GFileInfo *info)
+{
+  switch (g_file_info_get_file_type (info))
+    {
+    case G_FILE_TYPE_REGULAR:
+      counts.num_files++;
+      counts.size += g_file_info_get_size (info);
+      return;
+    case G_FILE_TYPE_DIRECTORY:
+      break;
+    default:
+      return;
+    }
+
+  if (!counts.ancestors.enter (info))
+    return;
+  g_autoptr (GError) error = NULL;
+  g_autoptr (GFileEnumerator) children
+      = g_file_enumerate_children (file, count_attributes, G_FILE_QUERY_INFO_NONE, NULL, &error);
+  while (children != NULL)
+    {
+      g_autoptr (GFileInfo) child_info = g_file_enumerator_next_file (children, NULL, &error);
+      if (child_info != NULL)
+        {
+          g_autoptr (GFile) child = g_file_enumerator_get_child (children, child_info);
+          count_below (counts, child, child_info);
+        }
+      else if (error == NULL)
+        break;
+      else
+        {
+          SF_LOG_DEBUG ("Couldn't read, skip: %s\n", error->message);
+          g_clear_error (&error);
+        }
+    }
+  if (error != NULL)
+    SF_LOG_DEBUG ("Couldn't read, skip: %s\n", error->message);
+  counts.ancestors.leave ();
+}
+
+gchar
+random_letter (void)
+{
+  gchar first = g_random_boolean () ? 'A' : 'a';
+  return (gchar)(first + g_random_int_range (0, 26));
+}
+
+gchar *
+random_temp_name (void)
+{
+  gchar *name = g_new (gchar, temp_name_length + 1);
+  for (gint index = 0; index < temp_name_length; index++)
+    name[index] = random_letter ();
+  name[temp_name_length] = '\0';
+  return name;
+}
+
+GError *
+set_attributes (const gchar *path, GFileInfo *info)
+{
+  g_autoptr (GFile) file = g_file_new_for_path (path);
+  GError *error = NULL;
+  g_file_set_attributes_from_info (file, info, G_FILE_QUERY_INFO_NONE, NULL, &error);
+  return error;
 }
 } // namespace
 
@@ -29,4 +261,188 @@ sf_vfs_utils_write (GOutputStream *output, gconstpointer buffer, gint64 size)
       size -= written;
     }
   return NULL;
+}
+
+GSList *
+sf_vfs_utils_build_file_list (GSList *include_paths, GSList *exclusion_patterns)
+{
+  FileListWalk walk;
+  walk.entries = g_hash_table_new_full (g_file_hash, (GEqualFunc)g_file_equal, NULL,
+                                        (GDestroyNotify)sf_file_entry_free);
+
+  SF_LOG_DEBUG ("Creating list for included URIs (%d items)\n", g_slist_length (include_paths));
+  SF_LOG_DEBUG ("\tGetting FULL URI list (from %d URIs)\n", g_slist_length (include_paths));
+  for (GSList *item = include_paths; item != NULL; item = item->next)
+    {
+      SF_LOG_DEBUG ("\tChecking file:'%s'\n", (const gchar *)item->data);
+      g_autofree gchar *path = g_strcompress ((const gchar *)item->data);
+      GFile *file = g_file_new_for_path (path);
+      GFileInfo *info
+          = g_file_query_info (file, file_list_attributes, G_FILE_QUERY_INFO_NONE, NULL, NULL);
+      if (info != NULL)
+        add_to_file_list (walk, file, info);
+      else
+        g_object_unref (file);
+    }
+
+  remove_excluded_entries (walk.entries, exclusion_patterns);
+
+  SF_LOG_DEBUG ("Creating final URI list\n");
+  GSList *list = steal_entries (walk.entries);
+  g_hash_table_unref (walk.entries);
+  SF_LOG_DEBUG ("Finished final URI list (%d items)\n", g_slist_length (list));
+  return list;
+}
+
+void
+sf_vfs_utils_count_files (GSList *paths, guint32 *num_files, guint64 *size)
+{
+  g_return_if_fail (num_files != NULL);
+  g_return_if_fail (size != NULL);
+
+  Counts counts;
+  for (GSList *item = paths; item != NULL; item = item->next)
+    {
+      g_autoptr (GFile) file = g_file_new_for_path ((const gchar *)item->data);
+      g_autoptr (GFileInfo) info
+          = g_file_query_info (file, count_attributes, G_FILE_QUERY_INFO_NONE, NULL, NULL);
+      if (info != NULL)
+        count_below (counts, file, info);
+    }
+  *num_files = counts.num_files;
+  *size = counts.size;
+}
+
+GError *
+sf_vfs_utils_remove_directory (GFile *directory)
+{
+  g_return_val_if_fail (directory != NULL, invalid_argument_error ());
+
+  GError *last_error = NULL;
+  g_autoptr (GFileEnumerator) children = g_file_enumerate_children (
+      directory,
+      G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_NAME
+                                     "," G_FILE_ATTRIBUTE_ACCESS_CAN_DELETE,
+      G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, NULL, &last_error);
+  while (children != NULL)
+    {
+      g_autoptr (GError) error = NULL;
+      g_autoptr (GFileInfo) info = g_file_enumerator_next_file (children, NULL, &error);
+      if (info == NULL)
+        {
+          if (error == NULL)
+            break;
+          continue;
+        }
+      g_autoptr (GFile) child = g_file_enumerator_get_child (children, info);
+      if (g_file_info_get_file_type (info) == G_FILE_TYPE_DIRECTORY)
+        {
+          error = sf_vfs_utils_remove_directory (child);
+          if (error == NULL)
+            g_file_delete (child, NULL, &error);
+        }
+      else if (g_file_info_get_attribute_boolean (info, G_FILE_ATTRIBUTE_ACCESS_CAN_DELETE))
+        g_file_delete (child, NULL, &error);
+      if (error != NULL)
+        {
+          g_clear_error (&last_error);
+          last_error = g_steal_pointer (&error);
+        }
+    }
+  return last_error;
+}
+
+GError *
+sf_vfs_utils_uri_get_file_type (GFile *file, GFileType *type)
+{
+  g_return_val_if_fail (file != NULL, invalid_argument_error ());
+  g_return_val_if_fail (type != NULL, invalid_argument_error ());
+
+  GError *error = NULL;
+  g_autoptr (GFileInfo) info = g_file_query_info (file, G_FILE_ATTRIBUTE_STANDARD_TYPE,
+                                                  G_FILE_QUERY_INFO_NONE, NULL, &error);
+  if (info != NULL)
+    *type = g_file_info_get_file_type (info);
+  return error;
+}
+
+GError *
+sf_vfs_utils_create_temp_file (GOutputStream **output, GFile *directory, guint32 mode, GFile **file)
+{
+  g_return_val_if_fail (output != NULL, invalid_argument_error ());
+  g_return_val_if_fail (directory != NULL, invalid_argument_error ());
+  g_return_val_if_fail (file != NULL, invalid_argument_error ());
+
+  *output = NULL;
+  *file = NULL;
+  for (gint attempt = 0; attempt < temp_name_attempts; attempt++)
+    {
+      g_autofree gchar *name = random_temp_name ();
+      g_autoptr (GFile) candidate = g_file_get_child (directory, name);
+      GError *error = NULL;
+      GFileOutputStream *stream = g_file_create (candidate, G_FILE_CREATE_NONE, NULL, &error);
+      if (stream == NULL)
+        {
+          if (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_EXISTS))
+            {
+              g_clear_error (&error);
+              continue;
+            }
+          return error;
+        }
+      if (!g_file_set_attribute_uint32 (candidate, G_FILE_ATTRIBUTE_UNIX_MODE, mode,
+                                        G_FILE_QUERY_INFO_NONE, NULL, &error))
+        {
+          g_object_unref (stream);
+          g_file_delete (candidate, NULL, NULL);
+          return error;
+        }
+      *output = G_OUTPUT_STREAM (stream);
+      *file = g_steal_pointer (&candidate);
+      return NULL;
+    }
+  /* Returning nothing at all here would read as success without a file. */
+  g_autofree gchar *directory_name = g_file_get_parse_name (directory);
+  return g_error_new (G_IO_ERROR, G_IO_ERROR_EXISTS, "No free temporary file name found in %s",
+                      directory_name);
+}
+
+GError *
+sf_vfs_utils_uri_get_timestamp (GFile *file, gint64 *seconds)
+{
+  g_return_val_if_fail (file != NULL, invalid_argument_error ());
+  g_return_val_if_fail (seconds != NULL, invalid_argument_error ());
+
+  GError *error = NULL;
+  g_autoptr (GFileInfo) info = g_file_query_info (
+      file, G_FILE_ATTRIBUTE_TIME_MODIFIED "," G_FILE_ATTRIBUTE_TIME_MODIFIED_USEC,
+      G_FILE_QUERY_INFO_NONE, NULL, &error);
+  if (info != NULL)
+    *seconds = (gint64)g_file_info_get_attribute_uint64 (info, G_FILE_ATTRIBUTE_TIME_MODIFIED);
+  return error;
+}
+
+GError *
+sf_vfs_utils_uri_set_mode (const gchar *path, guint32 mode)
+{
+  g_return_val_if_fail (path != NULL, invalid_argument_error ());
+
+  g_autoptr (GFileInfo) info = g_file_info_new ();
+  g_file_info_set_attribute_uint32 (info, G_FILE_ATTRIBUTE_UNIX_MODE, mode);
+  return set_attributes (path, info);
+}
+
+GError *
+sf_vfs_utils_uri_set_timestamp_and_mode (const gchar *path, gint64 seconds, guint32 mode)
+{
+  g_return_val_if_fail (path != NULL, invalid_argument_error ());
+
+  g_autoptr (GFileInfo) info = g_file_info_new ();
+  if (seconds > 0)
+    {
+      g_file_info_set_attribute_uint64 (info, G_FILE_ATTRIBUTE_TIME_MODIFIED, (guint64)seconds);
+      g_file_info_set_attribute_uint32 (info, G_FILE_ATTRIBUTE_TIME_MODIFIED_USEC, 0);
+    }
+  g_file_info_set_attribute_uint32 (info, G_FILE_ATTRIBUTE_UNIX_MODE, mode);
+  return set_attributes (path, info);
 }

@@ -40,8 +40,7 @@ write_file (const std::string &path, const std::string &text)
 class Records : public ::testing::Test
 {
 protected:
-  void
-  SetUp () override
+  void SetUp () override
   {
     sf_log_start (2);
   }
@@ -56,8 +55,7 @@ TEST_F (Records, RestoreFailureKeepsOneReasonPerRealCategory)
   sf_restore_failure_add_categories (
       failure, (SfCategory)(SF_CATEGORY_CONTACTS | SF_CATEGORY_OTHER | SF_CATEGORY_MEDIA),
       SF_RESTORE_FAILURE_UNKNOWN_ERROR);
-  sf_restore_failure_set_category_reason (failure, SF_CATEGORY_MEDIA,
-                                          SF_RESTORE_FAILURE_CANCELLED);
+  sf_restore_failure_set_category_reason (failure, SF_CATEGORY_MEDIA, SF_RESTORE_FAILURE_CANCELLED);
   EXPECT_FALSE (sf_restore_failure_has_category (failure, SF_CATEGORY_OTHER));
   EXPECT_EQ (sf_restore_failure_get_category_reason (failure, SF_CATEGORY_OTHER), -1);
   EXPECT_EQ (sf_restore_failure_get_category_reason (failure, SF_CATEGORY_CONTACTS),
@@ -89,8 +87,8 @@ TEST_F (Records, LastRestoreRoundTripsAsWritten)
   const gint64 size = 3000000000LL;
   ASSERT_TRUE (sf_utils_write_last_restore (
       failure, (SfCategory)(SF_CATEGORY_EMAILS | SF_CATEGORY_MEDIA), size));
-  EXPECT_FALSE (g_file_test (home_path (".safehold/last-restore.placeholder").c_str (),
-                             G_FILE_TEST_EXISTS));
+  EXPECT_FALSE (
+      g_file_test (home_path (".safehold/last-restore.placeholder").c_str (), G_FILE_TEST_EXISTS));
   EXPECT_EQ (read_file (home_path (".safehold/last-restore.xml")),
              "<last-restore>\n"
              "  <size>-1294967296</size>\n"

@@ -27,8 +27,7 @@ read_file (const std::string &path)
 class Scripts : public ::testing::Test
 {
 protected:
-  void
-  SetUp () override
+  void SetUp () override
   {
     sf_log_start (2);
     dir_ = g_dir_make_tmp ("scripts-XXXXXX", NULL);
@@ -37,8 +36,7 @@ protected:
     g_setenv ("INSTALLHOME", path ("install").c_str (), TRUE);
   }
 
-  void
-  TearDown () override
+  void TearDown () override
   {
     sf_backup_configurations_free ();
     g_autofree gchar *command = g_strdup_printf ("rm -rf '%s'", dir_);
@@ -46,14 +44,12 @@ protected:
     g_free (dir_);
   }
 
-  std::string
-  path (const std::string &name) const
+  std::string path (const std::string &name) const
   {
     return std::string (dir_) + "/" + name;
   }
 
-  std::string
-  script (const std::string &name, int exit_status, const std::string &extra = "")
+  std::string script (const std::string &name, int exit_status, const std::string &extra = "")
   {
     std::string file = path (name);
     g_autofree gchar *parent = g_path_get_dirname (file.c_str ());
@@ -66,9 +62,8 @@ protected:
     return file;
   }
 
-  void
-  application (const std::string &name, const std::string &method, const std::string &category,
-               const std::string &backup_script, const std::string &restore_script)
+  void application (const std::string &name, const std::string &method, const std::string &category,
+                    const std::string &backup_script, const std::string &restore_script)
   {
     std::string text = "<backup-configuration>\n"
                        "  <application-name>"
@@ -99,8 +94,7 @@ protected:
     ASSERT_TRUE (g_file_set_contents (file.c_str (), text.c_str (), -1, NULL));
   }
 
-  void
-  load ()
+  void load ()
   {
     sf_backup_configurations_init (dir_);
   }
@@ -112,7 +106,8 @@ protected:
 SfRestoreTransform *
 transform_with_files ()
 {
-  SfBackupInfo *info = sf_backup_info_new ();
+  g_autoptr (GFile) dir = g_file_new_for_path ("/backups/Backup0");
+  SfBackupInfo *info = sf_backup_info_new (dir, 0, FALSE, NULL, "", NULL, 2, 0);
   SfRestoreTransform *transform = sf_restore_transform_new (info);
   sf_backup_info_unref (info);
   sf_restore_transform_add_file (transform, SF_CATEGORY_CONTACTS, "/home/user/first.vcf");
@@ -202,8 +197,9 @@ TEST_F (Scripts, FailuresAreRecordedAndTheLoopGoesOn)
   SfCategory both = (SfCategory)(SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS);
   sf_pre_backup_execute (both);
   EXPECT_EQ (read_file (path ("t-backup.args")), "2\ncontacts\nemails\n");
-  std::string error_log = std::string (g_get_home_dir ()) + "/.safehold/"
-                          "backup-restore-script-error-log";
+  std::string error_log = std::string (g_get_home_dir ())
+                          + "/.safehold/"
+                            "backup-restore-script-error-log";
   EXPECT_EQ (read_file (error_log), ",& first,& second") << "a killed script is a failure";
 
   g_autoptr (SfRestoreTransform) transform = transform_with_files ();

@@ -1,0 +1,248 @@
+#include "sf-backup-locations.h"
+
+#include "sf-category.h"
+#include "sf-config.h"
+#include "sf-log.h"
+#include "sf-vfs-utils.h"
+
+#include <cstring>
+
+namespace
+{
+void
+location_free (SfBackupLocation *location)
+{
+  g_free (location->appl_name);
+  g_free (location->path);
+  g_free (location);
+}
+
+gboolean
+is_selected (const SfBackupLocation *location, guint32 categories, gboolean exclusions)
+{
+  return !location->redundant && location->is_exclusion == exclusions
+         && (location->categories & categories) != 0;
+}
+
+/* What stands for the location in lists: an include as a C-escaped path; an exclusion as a glob
+ * pattern, which for a directory covers everything below it. */
+gchar *
+location_to_uri (const SfBackupLocation *location)
+{
+  if (!location->is_exclusion)
+    return g_strescape (location->path, NULL);
+  if (!location->is_dir || g_str_has_suffix (location->path, "/*"))
+    return g_strdup (location->path);
+  if (g_str_has_suffix (location->path, "/"))
+    return g_strconcat (location->path, "*", NULL);
+  return g_strconcat (location->path, "/*", NULL);
+}
+
+gboolean
+has_ancestor_of_same_kind (SfBackupLocations *locations, const SfBackupLocation *location)
+{
+  g_autofree gchar *parent = g_path_get_dirname (location->path);
+  while (strcmp (parent, "/") != 0 && strcmp (parent, ".") != 0)
+    {
+      SfBackupLocation *ancestor = (SfBackupLocation *)g_hash_table_lookup (locations, parent);
+      if (ancestor != NULL && ancestor->is_exclusion == location->is_exclusion)
+        return TRUE;
+      gchar *grandparent = g_path_get_dirname (parent);
+      g_free (parent);
+      parent = grandparent;
+    }
+  return FALSE;
+}
+
+/* The plain paths of the selected entries. */
+GSList *
+selected_paths (SfBackupLocations *locations, guint32 categories, gboolean exclusions)
+{
+  GSList *paths = NULL;
+  GHashTableIter iter;
+  gpointer value;
+  g_hash_table_iter_init (&iter, locations);
+  while (g_hash_table_iter_next (&iter, NULL, &value))
+    {
+      const SfBackupLocation *location = (const SfBackupLocation *)value;
+      if (is_selected (location, categories, exclusions))
+        paths = g_slist_prepend (paths, exclusions ? location_to_uri (location)
+                                                   : g_strdup (location->path));
+    }
+  return paths;
+}
+
+gboolean
+is_below_any (const gchar *path, GSList *directories)
+{
+  for (GSList *item = directories; item != NULL; item = item->next)
+    {
+      const gchar *directory = (const gchar *)item->data;
+      gsize length = strlen (directory);
+      if (strncmp (path, directory, length) == 0 && path[length] == '/')
+        return TRUE;
+    }
+  return FALSE;
+}
+
+/* Only excluded files that an include path would have counted are taken off again. */
+GSList *
+counted_exclusions (SfBackupLocations *locations, guint32 categories, GSList *includes)
+{
+  GSList *exclusions = selected_paths (locations, categories, TRUE);
+  GSList *counted = NULL;
+  for (GSList *item = exclusions; item != NULL; item = item->next)
+    if (is_below_any ((const gchar *)item->data, includes))
+      counted = g_slist_prepend (counted, g_strdup ((const gchar *)item->data));
+  g_slist_free_full (exclusions, g_free);
+  return counted;
+}
+
+void
+add_gconf_dir (guint32 *num_files, guint64 *size)
+{
+  SfConfig *config = sf_config_get ();
+  GFile *gconf_dir = config != NULL ? sf_config_get_gconf_dir (config) : NULL;
+  if (gconf_dir == NULL)
+    return;
+  g_autofree gchar *path = g_file_get_path (gconf_dir);
+  GSList paths = { path, NULL };
+  guint32 gconf_files = 0;
+  guint64 gconf_size = 0;
+  sf_vfs_utils_count_files (&paths, &gconf_files, &gconf_size);
+  *num_files += gconf_files;
+  *size += gconf_size;
+}
+} // namespace
+
+SfBackupLocations *
+sf_backup_locations_new (void)
+{
+  return g_hash_table_new_full (g_str_hash, g_str_equal, g_free, (GDestroyNotify)location_free);
+}
+
+void
+sf_backup_locations_free (SfBackupLocations *locations)
+{
+  if (locations != NULL)
+    g_hash_table_unref (locations);
+}
+
+gboolean
+_sf_backup_locations_add_location (SfBackupLocations *locations, const gchar *appl_name,
+                                   const gchar *path, guint32 categories, gboolean is_dir,
+                                   gboolean is_exclusion)
+{
+  g_return_val_if_fail (locations != NULL, FALSE);
+  g_return_val_if_fail (appl_name != NULL, FALSE);
+  g_return_val_if_fail (path != NULL, FALSE);
+
+  if (path[0] != '/')
+    {
+      SF_LOG_WARNING ("Path is not absolute: %s.", path);
+      return FALSE;
+    }
+  if (g_hash_table_contains (locations, path))
+    {
+      SF_LOG_WARNING ("Got duplicate path in configuration:\n%s.", path);
+      return TRUE;
+    }
+
+  SF_LOG_DEBUG ("Adding entry %s for app %s", path, appl_name);
+  SfBackupLocation *location = g_new (SfBackupLocation, 1);
+  location->appl_name = g_strdup (appl_name);
+  location->path = g_strdup (path);
+  location->categories = categories;
+  location->is_dir = is_dir;
+  location->is_exclusion = is_exclusion;
+  location->redundant = FALSE;
+  g_hash_table_insert (locations, g_strdup (path), location);
+  return TRUE;
+}
+
+void
+_sf_backup_locations_remove_redundancies (SfBackupLocations *locations)
+{
+  g_return_if_fail (locations != NULL);
+
+  GHashTableIter iter;
+  gpointer value;
+  g_hash_table_iter_init (&iter, locations);
+  while (g_hash_table_iter_next (&iter, NULL, &value))
+    {
+      SfBackupLocation *location = (SfBackupLocation *)value;
+      if (has_ancestor_of_same_kind (locations, location))
+        location->redundant = TRUE;
+    }
+}
+
+GSList *
+sf_backup_locations_get_uris (SfBackupLocations *locations, guint32 categories, gboolean exclusions)
+{
+  g_return_val_if_fail (locations != NULL, NULL);
+
+  GSList *uris = NULL;
+  GHashTableIter iter;
+  gpointer value;
+  g_hash_table_iter_init (&iter, locations);
+  while (g_hash_table_iter_next (&iter, NULL, &value))
+    if (is_selected ((SfBackupLocation *)value, categories, exclusions))
+      uris = g_slist_prepend (uris, location_to_uri ((SfBackupLocation *)value));
+  return g_slist_sort (uris, (GCompareFunc)strcmp);
+}
+
+GSList *
+sf_backup_locations_get_uri_infos (SfBackupLocations *locations, guint32 categories,
+                                   gboolean exclusions)
+{
+  g_return_val_if_fail (locations != NULL, NULL);
+
+  GSList *infos = NULL;
+  GHashTableIter iter;
+  gpointer value;
+  g_hash_table_iter_init (&iter, locations);
+  while (g_hash_table_iter_next (&iter, NULL, &value))
+    {
+      const SfBackupLocation *location = (const SfBackupLocation *)value;
+      if (!is_selected (location, categories, exclusions))
+        continue;
+      SfBackupUriInfo *info = g_new (SfBackupUriInfo, 1);
+      info->uri = location_to_uri (location);
+      info->categories = location->categories;
+      infos = g_slist_prepend (infos, info);
+    }
+  return infos;
+}
+
+void
+sf_backup_uri_info_free (SfBackupUriInfo *info)
+{
+  if (info == NULL)
+    return;
+  g_free (info->uri);
+  g_free (info);
+}
+
+void
+sf_backup_locations_count_data (SfBackupLocations *locations, guint32 categories,
+                                guint32 *num_files, guint64 *size)
+{
+  g_return_if_fail (locations != NULL);
+  g_return_if_fail (num_files != NULL);
+  g_return_if_fail (size != NULL);
+
+  GSList *includes = selected_paths (locations, categories, FALSE);
+  sf_vfs_utils_count_files (includes, num_files, size);
+
+  GSList *exclusions = counted_exclusions (locations, categories, includes);
+  guint32 excluded_files = 0;
+  guint64 excluded_size = 0;
+  sf_vfs_utils_count_files (exclusions, &excluded_files, &excluded_size);
+  *num_files -= MIN (excluded_files, *num_files);
+  *size -= MIN (excluded_size, *size);
+  g_slist_free_full (exclusions, g_free);
+  g_slist_free_full (includes, g_free);
+
+  if (categories & SF_CATEGORY_SETTINGS)
+    add_gconf_dir (num_files, size);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "sf-category.h"
+
+#include <glib.h>
+
+G_BEGIN_DECLS
+
+/* One path declared by an application's configuration. */
+typedef struct
+{
+  gchar *appl_name;
+  gchar *path;
+  guint32 categories;
+  gboolean is_dir;
+  gboolean is_exclusion;
+  /* Reached through a declared ancestor of the same kind, so skipped when lists are built. */
+  gboolean redundant;
+} SfBackupLocation;
+
+/* Path -> SfBackupLocation; a path is declared at most once. */
+typedef GHashTable SfBackupLocations;
+
+/* An include path or exclusion pattern with the categories of the entry it came from. */
+typedef struct
+{
+  gchar *uri;
+  guint32 categories;
+} SfBackupUriInfo;
+
+SfBackupLocations *sf_backup_locations_new (void);
+void sf_backup_locations_free (SfBackupLocations *locations);
+
+gboolean _sf_backup_locations_add_location (SfBackupLocations *locations, const gchar *appl_name,
+                                            const gchar *path, guint32 categories, gboolean is_dir,
+                                            gboolean is_exclusion);
+void _sf_backup_locations_remove_redundancies (SfBackupLocations *locations);
+
+/* Owned strings sorted byte-wise: the include paths (C-escaped) or the exclusion patterns. */
+GSList *sf_backup_locations_get_uris (SfBackupLocations *locations, guint32 categories,
+                                      gboolean exclusions);
+/* The same strings as an unsorted list of owned SfBackupUriInfo. */
+GSList *sf_backup_locations_get_uri_infos (SfBackupLocations *locations, guint32 categories,
+                                           gboolean exclusions);
+void sf_backup_uri_info_free (SfBackupUriInfo *info);
+
+/* The files and bytes a backup of the categories takes from the table. */
+void sf_backup_locations_count_data (SfBackupLocations *locations, guint32 categories,
+                                     guint32 *num_files, guint64 *size);
+
+G_END_DECLS

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <glib.h>
+
+G_BEGIN_DECLS
+
+/* Binds the engine's text domain to the installed catalogues. Safe to call more than once and
+ * from any thread; the translation below calls it itself. */
+void sf_i18n_init (void);
+
+/* The text shown for one of the engine's "back_fi_" logical IDs in the user's language. */
+const gchar *sf_i18n_translate (const gchar *logical_id);
+
+G_END_DECLS

@@ -1,0 +1,197 @@
+#include "sf-backup-locations.h"
+#include "sf-config.h"
+#include "sf-log.h"
+
+#include "log-capture.h"
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+std::vector<std::string>
+take_strings (GSList *list)
+{
+  std::vector<std::string> strings;
+  for (GSList *item = list; item != NULL; item = item->next)
+    strings.push_back ((const gchar *)item->data);
+  g_slist_free_full (list, g_free);
+  return strings;
+}
+
+class BackupLocationsTest : public testing::Test
+{
+protected:
+  void SetUp () override
+  {
+    sf_log_start (2);
+    locations = sf_backup_locations_new ();
+    root = g_dir_make_tmp ("locations-XXXXXX", NULL);
+    ASSERT_NE (root, nullptr);
+  }
+
+  void TearDown () override
+  {
+    sf_backup_locations_free (locations);
+    sf_config_free ();
+    g_autofree gchar *command = g_strdup_printf ("rm -rf '%s'", root);
+    g_spawn_command_line_sync (command, NULL, NULL, NULL, NULL);
+    g_free (root);
+  }
+
+  std::string path (const std::string &relative) const
+  {
+    return std::string (root) + "/" + relative;
+  }
+
+  void write (const std::string &relative, gsize size) const
+  {
+    g_autofree gchar *directory = g_path_get_dirname (path (relative).c_str ());
+    g_mkdir_with_parents (directory, 0700);
+    std::string contents (size, 'x');
+    ASSERT_TRUE (g_file_set_contents (path (relative).c_str (), contents.data (), size, NULL));
+  }
+
+  void add (const std::string &relative, guint32 categories, gboolean is_dir, gboolean is_exclusion)
+  {
+    ASSERT_TRUE (_sf_backup_locations_add_location (locations, "app", path (relative).c_str (),
+                                                    categories, is_dir, is_exclusion));
+  }
+
+  SfBackupLocations *locations = NULL;
+  gchar *root = NULL;
+};
+
+TEST_F (BackupLocationsTest, FirstDeclarationOfAPathWins)
+{
+  LogCapture log;
+  EXPECT_FALSE (_sf_backup_locations_add_location (locations, "app", "relative/path",
+                                                   SF_CATEGORY_CONTACTS, FALSE, FALSE));
+  EXPECT_TRUE (log.contains ("Path is not absolute: relative/path."));
+  EXPECT_EQ (g_hash_table_size (locations), 0u);
+
+  EXPECT_TRUE (_sf_backup_locations_add_location (locations, "first", "/data/x",
+                                                  SF_CATEGORY_CONTACTS, TRUE, FALSE));
+  EXPECT_TRUE (_sf_backup_locations_add_location (locations, "second", "/data/x",
+                                                  SF_CATEGORY_EMAILS, FALSE, TRUE));
+  EXPECT_TRUE (log.contains ("Got duplicate path in configuration:\n/data/x."));
+  EXPECT_TRUE (log.contains ("Adding entry /data/x for app first"));
+  ASSERT_EQ (g_hash_table_size (locations), 1u);
+  SfBackupLocation *location = (SfBackupLocation *)g_hash_table_lookup (locations, "/data/x");
+  EXPECT_STREQ (location->appl_name, "first");
+  EXPECT_EQ (location->categories, (guint32)SF_CATEGORY_CONTACTS);
+  EXPECT_TRUE (location->is_dir);
+  EXPECT_FALSE (location->is_exclusion);
+  EXPECT_FALSE (location->redundant);
+}
+
+TEST_F (BackupLocationsTest, NestedEntriesOfTheSameKindAreRedundant)
+{
+  add ("a", SF_CATEGORY_CONTACTS, TRUE, FALSE);
+  add ("a/b/c", SF_CATEGORY_EMAILS, TRUE, FALSE);
+  add ("a/x", SF_CATEGORY_CONTACTS, TRUE, TRUE);
+  add ("a/x/y", SF_CATEGORY_CONTACTS, TRUE, TRUE);
+  add ("a/x/y/z", SF_CATEGORY_CONTACTS, TRUE, FALSE);
+  add ("ab", SF_CATEGORY_EMAILS, TRUE, FALSE);
+  _sf_backup_locations_remove_redundancies (locations);
+
+  auto redundant = [this] (const std::string &relative) {
+    return ((SfBackupLocation *)g_hash_table_lookup (locations, path (relative).c_str ()))
+        ->redundant;
+  };
+  EXPECT_FALSE (redundant ("a"));
+  EXPECT_TRUE (redundant ("a/b/c"));
+  EXPECT_FALSE (redundant ("a/x"));
+  EXPECT_TRUE (redundant ("a/x/y"));
+  /* An include below an exclusion is what the exclusion spares; it is below include "a" too. */
+  EXPECT_TRUE (redundant ("a/x/y/z"));
+  EXPECT_FALSE (redundant ("ab"));
+
+  /* a/b/c declared e-mail, but only "a" (contacts) reaches it now. */
+  EXPECT_EQ (take_strings (sf_backup_locations_get_uris (locations, SF_CATEGORY_EMAILS, FALSE)),
+             std::vector<std::string> ({ path ("ab") }));
+  EXPECT_EQ (take_strings (sf_backup_locations_get_uris (locations, SF_CATEGORY_CONTACTS, TRUE)),
+             std::vector<std::string> ({ path ("a/x/*") }));
+}
+
+TEST_F (BackupLocationsTest, AnIncludeBelowAnExclusionOnlyIsNotRedundant)
+{
+  add ("a/b", SF_CATEGORY_CONTACTS, TRUE, TRUE);
+  add ("a/b/c", SF_CATEGORY_CONTACTS, TRUE, FALSE);
+  _sf_backup_locations_remove_redundancies (locations);
+  EXPECT_EQ (take_strings (sf_backup_locations_get_uris (locations, SF_CATEGORY_CONTACTS, FALSE)),
+             std::vector<std::string> ({ path ("a/b/c") }));
+}
+
+TEST_F (BackupLocationsTest, ListsHoldEscapedIncludesAndExclusionPatternsSorted)
+{
+  const guint32 mine = SF_CATEGORY_CONTACTS | SF_CATEGORY_SETTINGS;
+  ASSERT_TRUE (_sf_backup_locations_add_location (locations, "app", "/z/caf\xc3\xa9 \"q\"", mine,
+                                                  TRUE, FALSE));
+  ASSERT_TRUE (_sf_backup_locations_add_location (locations, "app", "/m/file", mine, FALSE, FALSE));
+  ASSERT_TRUE (_sf_backup_locations_add_location (locations, "app", "/other", SF_CATEGORY_EMAILS,
+                                                  TRUE, FALSE));
+  for (const gchar *exclusion : { "/x/dir", "/x/slash/", "/x/star/*", "/x/tail*" })
+    ASSERT_TRUE (_sf_backup_locations_add_location (locations, "app", exclusion,
+                                                    SF_CATEGORY_SETTINGS, TRUE, TRUE));
+  ASSERT_TRUE (_sf_backup_locations_add_location (locations, "app", "/x/one?.txt",
+                                                  SF_CATEGORY_SETTINGS, FALSE, TRUE));
+
+  EXPECT_EQ (take_strings (sf_backup_locations_get_uris (locations, SF_CATEGORY_CONTACTS, FALSE)),
+             std::vector<std::string> ({ "/m/file", "/z/caf\\303\\251 \\\"q\\\"" }));
+  EXPECT_EQ (take_strings (sf_backup_locations_get_uris (locations, SF_CATEGORY_SETTINGS, TRUE)),
+             std::vector<std::string> (
+                 { "/x/dir/*", "/x/one?.txt", "/x/slash/*", "/x/star/*", "/x/tail*/*" }));
+  EXPECT_TRUE (take_strings (sf_backup_locations_get_uris (locations, SF_CATEGORY_BOOKMARKS, FALSE))
+                   .empty ());
+
+  GSList *infos = sf_backup_locations_get_uri_infos (locations, SF_CATEGORY_SETTINGS, FALSE);
+  ASSERT_EQ (g_slist_length (infos), 2u);
+  for (GSList *item = infos; item != NULL; item = item->next)
+    EXPECT_EQ (((SfBackupUriInfo *)item->data)->categories, mine);
+  g_slist_free_full (infos, (GDestroyNotify)sf_backup_uri_info_free);
+}
+
+TEST_F (BackupLocationsTest, CountingTakesOffExcludedFilesAndAddsTheGconfDirectory)
+{
+  write ("data/one", 10);
+  write ("data/sub/two", 20);
+  write ("data/sub/skip.txt", 300);
+  write ("data/cache/three", 4000);
+  write ("elsewhere/alone", 50000);
+  add ("data", SF_CATEGORY_CONTACTS, TRUE, FALSE);
+  add ("data/sub/skip.txt", SF_CATEGORY_CONTACTS, FALSE, TRUE);
+  add ("data/cache", SF_CATEGORY_CONTACTS, TRUE, TRUE);
+  /* Not below any include: nothing counted to take off. */
+  add ("elsewhere/alone", SF_CATEGORY_CONTACTS, FALSE, TRUE);
+  add ("missing", SF_CATEGORY_EMAILS, TRUE, FALSE);
+  _sf_backup_locations_remove_redundancies (locations);
+
+  guint32 num_files = 99;
+  guint64 size = 99;
+  sf_backup_locations_count_data (locations, SF_CATEGORY_CONTACTS, &num_files, &size);
+  /* Directory patterns name no path, so the cache still counts. */
+  EXPECT_EQ (num_files, 3u);
+  EXPECT_EQ (size, 4030u);
+
+  sf_backup_locations_count_data (locations, SF_CATEGORY_EMAILS, &num_files, &size);
+  EXPECT_EQ (num_files, 0u);
+  EXPECT_EQ (size, 0u);
+
+  write ("config/safehold.conf", 0);
+  std::string conf = "<backup-configuration><gconf-dir>" + path ("gconf")
+                     + "</gconf-dir></backup-configuration>";
+  ASSERT_TRUE (
+      g_file_set_contents (path ("config/safehold.conf").c_str (), conf.c_str (), -1, NULL));
+  sf_config_init (path ("config").c_str ());
+  write ("gconf/apps/%gconf.xml", 700);
+  write ("gconf/system/%gconf.xml", 8000);
+  sf_backup_locations_count_data (locations, SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS, &num_files,
+                                  &size);
+  EXPECT_EQ (num_files, 2u);
+  EXPECT_EQ (size, 8700u);
+}
+} // namespace
