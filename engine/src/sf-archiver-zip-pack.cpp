@@ -46,8 +46,7 @@ struct CategoryOutput
   SfZipWriter *zip = NULL;
 
   /* Closes all layers; TRUE when each closed cleanly. */
-  gboolean
-  close (GError **error)
+  gboolean close (GError **error)
   {
     gboolean closed = zip == NULL || sf_zip_writer_close (zip, error);
     if (crypt != NULL && !gsf_output_close (crypt) && closed)
@@ -178,8 +177,8 @@ copy_file (SfArchiverZip *self, SfZipWriter *zip, gint fd, GError **error)
 /* Stores one listed file. Files that cannot be opened are skipped: they are not lost, since only
  * stored files are ever deleted. */
 Result
-pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry, std::vector<PackedFile> *packed,
-           GError **error)
+pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry,
+           std::vector<PackedFile> *packed, GError **error)
 {
   if (g_file_info_get_file_type (entry->info) != G_FILE_TYPE_REGULAR)
     {
@@ -238,8 +237,7 @@ pack_entries (SfArchiverZip *self, SfZipWriter *zip, GSList *entries,
     {
       if (sf_archiver_is_cancelled (SF_ARCHIVER (self)))
         return RESULT_CANCELLED;
-      Result result
-          = pack_file (self, zip, static_cast<SfFileEntry *> (item->data), packed, error);
+      Result result = pack_file (self, zip, static_cast<SfFileEntry *> (item->data), packed, error);
       if (result != RESULT_DONE)
         return result;
     }
@@ -357,8 +355,8 @@ pack_categories (SfArchiverZip *self, std::vector<PackedFile> *packed, GError **
   for (gint index = 0; index < SF_CATEGORY_COUNT; index++)
     {
       SfCategory category = sf_category_from_index (index);
-      Result result = pack_category (
-          self, (SfCategory)(self->categories & category), packed, error);
+      Result result
+          = pack_category (self, (SfCategory)(self->categories & category), packed, error);
       if (result != RESULT_DONE)
         return result;
     }

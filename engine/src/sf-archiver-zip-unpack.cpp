@@ -40,8 +40,7 @@ enum class Folder
 
 struct PatternDeleter
 {
-  void
-  operator() (GPatternSpec *pattern) const
+  void operator() (GPatternSpec *pattern) const
   {
     g_pattern_spec_free (pattern);
   }
@@ -119,8 +118,7 @@ prepare_folder (CategoryWalk &walk, const std::string &folder)
           && g_stat (folder.c_str (), &there) == 0 && !S_ISDIR (there.st_mode))
         state = Folder::BLOCKED;
       else if (!made && saved_errno != EEXIST && saved_errno != ENOENT)
-        SF_LOG_DEBUG ("Could not restore folder %s: %s", folder.c_str (),
-                      g_strerror (saved_errno));
+        SF_LOG_DEBUG ("Could not restore folder %s: %s", folder.c_str (), g_strerror (saved_errno));
       if (state == Folder::ENTER)
         g_chmod (folder.c_str (), 0777);
     }
@@ -149,8 +147,8 @@ gboolean
 enough_space (GFile *temporary, guint64 size)
 {
   g_autoptr (GError) error = NULL;
-  g_autoptr (GFileInfo) info = g_file_query_filesystem_info (
-      temporary, G_FILE_ATTRIBUTE_FILESYSTEM_FREE, NULL, &error);
+  g_autoptr (GFileInfo) info
+      = g_file_query_filesystem_info (temporary, G_FILE_ATTRIBUTE_FILESYSTEM_FREE, NULL, &error);
   if (info == NULL)
     {
       SF_LOG_WARNING ("Could't get free space: %s\n", error->message);
@@ -172,8 +170,8 @@ copy_entry (CategoryWalk &walk, SfZipReader *reader, GOutputStream *output, GErr
       if (sf_archiver_is_cancelled (archiver))
         return RESULT_CANCELLED;
       g_autoptr (GError) read_error = NULL;
-      gssize count = sf_zip_reader_read (reader, self->buffer, SF_ARCHIVER_ZIP_BUFFER_SIZE,
-                                         &read_error);
+      gssize count
+          = sf_zip_reader_read (reader, self->buffer, SF_ARCHIVER_ZIP_BUFFER_SIZE, &read_error);
       if (count < 0)
         {
           SF_LOG_ERROR ("Restore IO error from gsf.");
@@ -223,8 +221,8 @@ move_into_place (CategoryWalk &walk, GFile *temporary, GFile *destination, gbool
   *restored = FALSE;
   if (is_permanent (walk, destination))
     {
-      *restored = g_file_move (temporary, destination, G_FILE_COPY_OVERWRITE, NULL, NULL, NULL,
-                               error);
+      *restored
+          = g_file_move (temporary, destination, G_FILE_COPY_OVERWRITE, NULL, NULL, NULL, error);
       return *restored;
     }
 
@@ -317,7 +315,8 @@ unpack_file (CategoryWalk &walk, SfZipReader *reader, const SfZipEntry &entry,
     }
   if (result == RESULT_DONE)
     result = copy_entry (walk, reader, output, &failure);
-  if (output != NULL && !g_output_stream_close (output, NULL, result == RESULT_DONE ? &failure : NULL))
+  if (output != NULL
+      && !g_output_stream_close (output, NULL, result == RESULT_DONE ? &failure : NULL))
     result = result == RESULT_DONE ? RESULT_FAILED : result;
 
   g_autoptr (GFile) target = g_file_new_for_path (destination.c_str ());
@@ -343,8 +342,7 @@ unpack_file (CategoryWalk &walk, SfZipReader *reader, const SfZipEntry &entry,
     g_file_delete (temporary, NULL, NULL);
 
   if (result == RESULT_FAILED && no_space)
-    g_set_error_literal (error, SF_ERROR, SF_ERROR_RESTORE_NO_SPACE,
-                         "Restore, not enough space");
+    g_set_error_literal (error, SF_ERROR, SF_ERROR_RESTORE_NO_SPACE, "Restore, not enough space");
   else if (result == RESULT_FAILED)
     g_set_error (error, SF_ERROR, SF_ERROR_RESTORE_FAILED, "Failed to restore %s: %s",
                  destination.c_str (), failure != NULL ? failure->message : "unknown error");
@@ -395,6 +393,8 @@ unpack_entry (CategoryWalk &walk, SfZipReader *reader, const SfZipEntry &entry,
   else if (result != RESULT_DONE)
     {
       SF_LOG_WARNING ("Unpacking of file failed ----> %s\n", destination.c_str ());
+      if (error != NULL)
+        SF_LOG_WARNING ("%s", error->message);
       SF_LOG_DEBUG ("Unpacking will continue...");
     }
   return result == RESULT_CANCELLED ? RESULT_CANCELLED : RESULT_DONE;
@@ -423,12 +423,16 @@ unpack_category (SfArchiverZip *self, SfCategory category,
   SF_LOG_DEBUG ("****** Unpacking category %s\n", sf_category_to_string (category));
   if (sf_archiver_is_cancelled (archiver))
     return RESULT_CANCELLED;
-  SfZipReader *reader = _sf_archiver_zip_open_category (self->backup_info, category, self->password, error);
+  SfZipReader *reader
+      = _sf_archiver_zip_open_category (self->backup_info, category, self->password, error);
   if (reader == NULL)
     return RESULT_FAILED;
 
-  CategoryWalk walk{ self, category, exclusion_patterns (self->locations, category),
-                     &permanent_paths };
+  CategoryWalk walk;
+  walk.self = self;
+  walk.category = category;
+  walk.exclusions = exclusion_patterns (self->locations, category);
+  walk.permanent_paths = &permanent_paths;
   const std::string root = std::string (SF_ARCHIVER_ZIP_ROOT) + "/";
   Result result = RESULT_DONE;
   SfZipEntry entry;
@@ -508,8 +512,7 @@ record_category_error (SfRestoreFailure *failure, SfCategory category, const GEr
                                               SF_RESTORE_FAILURE_INSUFFICIENT_SPACE);
       return TRUE;
     case SF_ERROR_RESTORE_CORRUPT_BACKUP:
-      sf_restore_failure_set_category_reason (failure, category,
-                                              SF_RESTORE_FAILURE_CORRUPT_BACKUP);
+      sf_restore_failure_set_category_reason (failure, category, SF_RESTORE_FAILURE_CORRUPT_BACKUP);
       return TRUE;
     default:
       SF_LOG_WARNING ("Got fatal error: %s", error->message);
@@ -591,8 +594,7 @@ _sf_archiver_zip_unpack_thread_func (SfArchiver *archiver)
       {
         SfCategory category = sf_category_from_index (index);
         if (self->categories & present & category)
-          sf_restore_failure_set_category_reason (failure, category,
-                                                  SF_RESTORE_FAILURE_CANCELLED);
+          sf_restore_failure_set_category_reason (failure, category, SF_RESTORE_FAILURE_CANCELLED);
       }
 
   sf_archiver_send_finalizing (archiver);
@@ -612,10 +614,11 @@ _sf_archiver_zip_unpack_thread_func (SfArchiver *archiver)
 
 /* Opens the category archive through the decrypting input. */
 SfZipReader *
-_sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory category, const gchar *password, GError **error)
+_sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory category, const gchar *password,
+                                GError **error)
 {
   g_autofree gchar *path = sf_backup_info_get_category_archive_path (info, category);
-  g_autoptr (GsfInput) file = gsf_input_stdio_new (path, NULL);
+  GsfInput *file = gsf_input_stdio_new (path, NULL);
   if (file == NULL)
     {
       SF_LOG_WARNING ("Could not open backup file");
@@ -623,7 +626,8 @@ _sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory category, const g
       return NULL;
     }
   g_autoptr (GError) crypt_error = NULL;
-  g_autoptr (GsfInput) plain = gsf_input_crypt_new (file, password, &crypt_error);
+  GsfInput *plain = gsf_input_crypt_new (file, password, &crypt_error);
+  g_object_unref (file);
   if (plain == NULL)
     {
       SF_LOG_ERROR ("gsf: (%d) %s\n", crypt_error != NULL ? crypt_error->code : 0,
@@ -636,6 +640,7 @@ _sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory category, const g
     }
   g_autoptr (GError) zip_error = NULL;
   SfZipReader *reader = sf_zip_reader_new (plain, &zip_error);
+  g_object_unref (plain);
   if (reader == NULL)
     g_set_error (error, SF_ERROR, SF_ERROR_RESTORE_FAILED, "Failed to open zip file: %s",
                  zip_error->message);

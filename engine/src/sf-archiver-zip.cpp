@@ -51,8 +51,8 @@ archiver_new (SfBackupInfo *backup_info, const gchar *password)
 } // namespace
 
 SfArchiver *
-sf_archiver_zip_new_backup (SfBackupInfo *backup_info, SfUserFiles *user_files,
-                            guint32 total_files, guint64 total_size, const gchar *password)
+sf_archiver_zip_new_backup (SfBackupInfo *backup_info, SfUserFiles *user_files, guint32 total_files,
+                            guint64 total_size, const gchar *password)
 {
   g_return_val_if_fail (backup_info != NULL, NULL);
   g_return_val_if_fail (user_files != NULL, NULL);

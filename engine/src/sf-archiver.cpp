@@ -295,9 +295,9 @@ sf_archiver_update_progress (SfArchiver *archiver)
     return;
   priv->last_progress_seconds = seconds;
   priv->last_progress_microseconds = microseconds;
-  post (archiver, sf_event_new_progress (FALSE, priv->processed_files, priv->total_files,
-                                         (gint)MIN (percent, (guint64)G_MAXINT),
-                                         priv->current_category));
+  post (archiver,
+        sf_event_new_progress (FALSE, priv->processed_files, priv->total_files,
+                               (gint)MIN (percent, (guint64)G_MAXINT), priv->current_category));
 }
 
 void
@@ -321,8 +321,7 @@ sf_archiver_send_finished (SfArchiver *archiver)
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
   post (archiver, sf_event_new_finished (priv->processed_size, priv->processed_files,
-                                         priv->restore_written_categories,
-                                         priv->restore_failure));
+                                         priv->restore_written_categories, priv->restore_failure));
 }
 
 void

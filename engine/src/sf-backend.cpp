@@ -280,8 +280,8 @@ sf_backend_class_init (SfBackendClass *klass)
   object_class->finalize = sf_backend_finalize;
 
   GType type = G_TYPE_FROM_CLASS (klass);
-  signals[SIGNAL_FINALIZING] = g_signal_new ("finalizing", type, G_SIGNAL_RUN_LAST, 0, NULL,
-                                             NULL, NULL, G_TYPE_NONE, 0);
+  signals[SIGNAL_FINALIZING]
+      = g_signal_new ("finalizing", type, G_SIGNAL_RUN_LAST, 0, NULL, NULL, NULL, G_TYPE_NONE, 0);
   signals[SIGNAL_PROGRESS]
       = g_signal_new ("progress", type, G_SIGNAL_RUN_LAST, 0, NULL, NULL, NULL, G_TYPE_NONE, 4,
                       G_TYPE_INT, G_TYPE_INT, G_TYPE_INT, G_TYPE_INT);
@@ -290,12 +290,12 @@ sf_backend_class_init (SfBackendClass *klass)
                       SF_TYPE_EVENT_CONFLICT_TYPE, G_TYPE_POINTER, G_TYPE_LONG, G_TYPE_LONG);
   signals[SIGNAL_ERROR] = g_signal_new ("error", type, G_SIGNAL_RUN_LAST, 0, NULL, NULL, NULL,
                                         G_TYPE_NONE, 1, G_TYPE_POINTER);
-  signals[SIGNAL_FINISHED] = g_signal_new ("finished", type, G_SIGNAL_RUN_LAST, 0, NULL, NULL,
-                                           NULL, G_TYPE_NONE, 0);
-  signals[SIGNAL_CANCELLED] = g_signal_new ("cancelled", type, G_SIGNAL_RUN_LAST, 0, NULL, NULL,
-                                            NULL, G_TYPE_NONE, 0);
-  signals[SIGNAL_CONFLICT_ABORTED] = g_signal_new ("conflict_aborted", type, G_SIGNAL_RUN_LAST,
-                                                   0, NULL, NULL, NULL, G_TYPE_NONE, 0);
+  signals[SIGNAL_FINISHED]
+      = g_signal_new ("finished", type, G_SIGNAL_RUN_LAST, 0, NULL, NULL, NULL, G_TYPE_NONE, 0);
+  signals[SIGNAL_CANCELLED]
+      = g_signal_new ("cancelled", type, G_SIGNAL_RUN_LAST, 0, NULL, NULL, NULL, G_TYPE_NONE, 0);
+  signals[SIGNAL_CONFLICT_ABORTED] = g_signal_new ("conflict_aborted", type, G_SIGNAL_RUN_LAST, 0,
+                                                   NULL, NULL, NULL, G_TYPE_NONE, 0);
 }
 
 static void

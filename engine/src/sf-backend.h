@@ -45,7 +45,6 @@ gint sf_backend_wait_for_conflict_response (void);
 
 /* Runs archiver as the backend's operation; state is backup or restore. The archiver must not
  * be started yet. */
-gboolean _sf_backend_run_archiver (SfBackend *backend, SfArchiver *archiver,
-                                   SfBackendState state);
+gboolean _sf_backend_run_archiver (SfBackend *backend, SfArchiver *archiver, SfBackendState state);
 
 G_END_DECLS

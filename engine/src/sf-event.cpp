@@ -57,8 +57,8 @@ sf_event_new_error (const GError *error)
 }
 
 SfEvent *
-sf_event_new_finished (guint64 processed_size, gint processed_files,
-                       SfCategory written_categories, SfRestoreFailure *restore_failure)
+sf_event_new_finished (guint64 processed_size, gint processed_files, SfCategory written_categories,
+                       SfRestoreFailure *restore_failure)
 {
   SfEvent *event = event_new (SF_EVENT_FINISHED);
   event->finished = { processed_size, processed_files, written_categories,

@@ -66,8 +66,7 @@ typedef struct
 
 SfEvent *sf_event_new_progress (gboolean finalizing, gint processed_files, gint total_files,
                                 gint percent, SfCategory category);
-SfEvent *sf_event_new_conflict (SfEventConflictType type, GFile *file, glong first,
-                                glong second);
+SfEvent *sf_event_new_conflict (SfEventConflictType type, GFile *file, glong first, glong second);
 SfEvent *sf_event_new_error (const GError *error);
 SfEvent *sf_event_new_finished (guint64 processed_size, gint processed_files,
                                 SfCategory written_categories, SfRestoreFailure *restore_failure);
