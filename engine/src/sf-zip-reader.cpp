@@ -14,7 +14,7 @@ struct _SfZipReader
   guint8 *block;       /* what the source hands to the archive library */
   GError *first_error; /* repeated by every call after a failure */
   gboolean source_failed;
-  gboolean in_entry;
+  const gchar *entry_name; /* of the current entry, NULL between entries */
 };
 
 namespace
@@ -85,11 +85,14 @@ fail (SfZipReader *reader, GError **error)
       const gchar *reason = archive_error_string (reader->archive);
       if (reason == NULL)
         reason = "unknown error";
+      g_autofree gchar *where = reader->entry_name != NULL
+                                    ? g_strdup_printf (" (entry \"%s\")", reader->entry_name)
+                                    : g_strdup ("");
       if (reader->source_failed)
-        reader->first_error = g_error_new (G_IO_ERROR, G_IO_ERROR_FAILED, "%s", reason);
+        reader->first_error = g_error_new (G_IO_ERROR, G_IO_ERROR_FAILED, "%s%s", reason, where);
       else
         reader->first_error = g_error_new (G_IO_ERROR, G_IO_ERROR_INVALID_DATA,
-                                           "Damaged or not a ZIP archive: %s", reason);
+                                           "Damaged or not a ZIP archive%s: %s", where, reason);
     }
   if (error != NULL)
     *error = g_error_copy (reader->first_error);
@@ -153,7 +156,7 @@ sf_zip_reader_next_entry (SfZipReader *reader, SfZipEntry *entry, GError **error
   g_return_val_if_fail (entry != NULL, FALSE);
   g_return_val_if_fail (error == NULL || *error == NULL, FALSE);
 
-  reader->in_entry = FALSE;
+  reader->entry_name = NULL;
   if (reader->first_error != NULL)
     return fail (reader, error);
   Utf8Scope utf8;
@@ -170,7 +173,7 @@ sf_zip_reader_next_entry (SfZipReader *reader, SfZipEntry *entry, GError **error
                    "Damaged ZIP archive: an entry has no name");
       return fail (reader, error);
     }
-  reader->in_entry = TRUE;
+  reader->entry_name = entry->name;
   return TRUE;
 }
 
@@ -179,7 +182,7 @@ sf_zip_reader_read (SfZipReader *reader, gpointer buffer, gsize size, GError **e
 {
   g_return_val_if_fail (reader != NULL, -1);
   g_return_val_if_fail (buffer != NULL && size > 0, -1);
-  g_return_val_if_fail (reader->in_entry, -1);
+  g_return_val_if_fail (reader->entry_name != NULL, -1);
   g_return_val_if_fail (error == NULL || *error == NULL, -1);
 
   la_ssize_t result = -1;
@@ -194,7 +197,7 @@ gboolean
 sf_zip_reader_skip (SfZipReader *reader, GError **error)
 {
   g_return_val_if_fail (reader != NULL, FALSE);
-  g_return_val_if_fail (reader->in_entry, FALSE);
+  g_return_val_if_fail (reader->entry_name != NULL, FALSE);
   g_return_val_if_fail (error == NULL || *error == NULL, FALSE);
 
   if (reader->first_error != NULL)

@@ -11,6 +11,7 @@ struct _SfZipWriter
   GsfOutput *sink;
   GError *sink_error;  /* the sink's own failure, when it was the cause */
   GError *first_error; /* repeated by every call after a failure */
+  gboolean discard;    /* output goes nowhere: the sink failed or the archive is abandoned */
   gboolean in_file;
   gboolean closed;
 };
@@ -35,19 +36,24 @@ error_from_sink (GsfOutput *sink)
   return g_error_new_literal (G_IO_ERROR, code, cause->message);
 }
 
+/* A sink failure is kept here and never shown to the archive library: once it has failed, the
+ * library frees neither its compressor nor its block buffer. Output is dropped instead, every
+ * public call checks sink_error, and freeing can still finish the archive into nowhere. */
 la_ssize_t
-write_to_sink (struct archive *archive, void *data, const void *buffer, size_t size)
+write_to_sink (struct archive *, void *data, const void *buffer, size_t size)
 {
   SfZipWriter *writer = static_cast<SfZipWriter *> (data);
-  if (gsf_output_write (writer->sink, size, static_cast<const guint8 *> (buffer)))
-    return size;
-  if (writer->sink_error == NULL)
-    writer->sink_error = error_from_sink (writer->sink);
-  archive_set_error (archive, EIO, "%s", writer->sink_error->message);
-  return -1;
+  if (!writer->discard
+      && !gsf_output_write (writer->sink, size, static_cast<const guint8 *> (buffer)))
+    {
+      writer->sink_error = error_from_sink (writer->sink);
+      writer->discard = TRUE;
+    }
+  return size;
 }
 
-/* Keeps the failure of the last archive call and reports it from now on. */
+/* Keeps the failure of the last call (the sink's, or else the archive library's) and reports it
+ * from now on. */
 gboolean
 fail (SfZipWriter *writer, GError **error)
 {
@@ -63,6 +69,14 @@ fail (SfZipWriter *writer, GError **error)
   if (error != NULL)
     *error = g_error_copy (writer->first_error);
   return FALSE;
+}
+
+gboolean
+check (SfZipWriter *writer, int result, GError **error)
+{
+  if (result != ARCHIVE_OK || writer->sink_error != NULL)
+    return fail (writer, error);
+  return TRUE;
 }
 
 gboolean
@@ -133,8 +147,8 @@ sf_zip_writer_begin_file (SfZipWriter *writer, const gchar *name, guint mode, gi
   /* Unknown size: the sizes and checksum follow the data, so a file that changes while it is
    * read is still stored consistently. */
   archive_entry_unset_size (entry);
-  if (archive_write_header (writer->archive, entry) != ARCHIVE_OK)
-    return fail (writer, error);
+  if (!check (writer, archive_write_header (writer->archive, entry), error))
+    return FALSE;
   writer->in_file = TRUE;
   return TRUE;
 }
@@ -153,7 +167,7 @@ sf_zip_writer_write (SfZipWriter *writer, gconstpointer data, gsize size, GError
   while (size > 0)
     {
       la_ssize_t written = archive_write_data (writer->archive, bytes, size);
-      if (written <= 0)
+      if (written <= 0 || writer->sink_error != NULL)
         return fail (writer, error);
       bytes += written;
       size -= written;
@@ -171,9 +185,7 @@ sf_zip_writer_end_file (SfZipWriter *writer, GError **error)
   writer->in_file = FALSE;
   if (writer->first_error != NULL)
     return fail (writer, error);
-  if (archive_write_finish_entry (writer->archive) != ARCHIVE_OK)
-    return fail (writer, error);
-  return TRUE;
+  return check (writer, archive_write_finish_entry (writer->archive), error);
 }
 
 gboolean
@@ -186,9 +198,7 @@ sf_zip_writer_close (SfZipWriter *writer, GError **error)
   if (writer->first_error != NULL)
     return fail (writer, error);
   writer->closed = TRUE;
-  if (archive_write_close (writer->archive) != ARCHIVE_OK)
-    return fail (writer, error);
-  return TRUE;
+  return check (writer, archive_write_close (writer->archive), error);
 }
 
 void
@@ -198,9 +208,10 @@ sf_zip_writer_free (SfZipWriter *writer)
 
   if (writer->archive != NULL)
     {
-      /* Otherwise freeing would finish the archive into a sink the caller gave up on. */
+      /* Closing releases the library's buffers; the sink the caller gave up on gets nothing. */
+      writer->discard = TRUE;
       if (!writer->closed)
-        archive_write_fail (writer->archive);
+        archive_write_close (writer->archive);
       archive_write_free (writer->archive);
     }
   if (writer->entry != NULL)

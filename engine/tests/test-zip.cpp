@@ -39,7 +39,9 @@ random_bytes (gsize size, guint32 seed)
 std::string
 md5 (const std::string &data)
 {
-  return g_compute_checksum_for_data (G_CHECKSUM_MD5, (const guchar *)data.data (), data.size ());
+  g_autofree gchar *sum
+      = g_compute_checksum_for_data (G_CHECKSUM_MD5, (const guchar *)data.data (), data.size ());
+  return sum;
 }
 
 std::string
