@@ -1,10 +1,11 @@
 #include "sf-zip-reader.h"
 
+#include "sf-utf8-scope.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 #include <gio/gio.h>
 
-#include <clocale>
 #include <cstdio>
 
 struct _SfZipReader
@@ -20,32 +21,6 @@ struct _SfZipReader
 namespace
 {
 constexpr gsize BLOCK_SIZE = 128 * 1024;
-
-/* Switches the calling thread to a UTF-8 character set while it lives. The archive library turns
- * UTF-8 names into the locale's character set and drops a name it cannot convert (any non-ASCII
- * name under the C locale); under a UTF-8 locale every name passes unchanged. */
-class Utf8Scope
-{
-public:
-  Utf8Scope () : saved_ (locale () != (locale_t)0 ? uselocale (locale ()) : (locale_t)0)
-  {
-  }
-  ~Utf8Scope ()
-  {
-    if (saved_ != (locale_t)0)
-      uselocale (saved_);
-  }
-  Utf8Scope (const Utf8Scope &) = delete;
-  Utf8Scope &operator= (const Utf8Scope &) = delete;
-
-private:
-  static locale_t locale ()
-  {
-    static locale_t utf8 = newlocale (LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
-    return utf8;
-  }
-  locale_t saved_;
-};
 
 la_ssize_t
 read_from_source (struct archive *archive, void *data, const void **buffer)

@@ -1,5 +1,7 @@
 #include "sf-zip-writer.h"
 
+#include "sf-utf8-scope.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 #include <gio/gio.h>
@@ -83,8 +85,9 @@ gboolean
 configure (SfZipWriter *writer)
 {
   struct archive *archive = writer->archive;
+  Utf8Scope utf8;
   return archive_write_set_format_zip (archive) == ARCHIVE_OK
-         /* Names are handed over as UTF-8 and marked so, whatever the process locale. */
+         /* Names are handed over as UTF-8 and marked so. */
          && archive_write_set_options (archive, "zip:compression=deflate,zip:compression-level=6,"
                                                 "zip:hdrcharset=UTF-8")
                 == ARCHIVE_OK
@@ -137,6 +140,7 @@ sf_zip_writer_begin_file (SfZipWriter *writer, const gchar *name, guint mode, gi
       return FALSE;
     }
 
+  Utf8Scope utf8;
   struct archive_entry *entry = writer->entry;
   archive_entry_clear (entry);
   archive_entry_set_pathname_utf8 (entry, name);
