@@ -115,6 +115,7 @@ sf_zip_reader_new (GsfInput *source, GError **error)
       return NULL;
     }
   Utf8Scope utf8;
+  gsf_input_seek (source, 0, G_SEEK_SET); /* the library takes positions from the start */
   if (!open_archive (reader))
     {
       fail (reader, error);
