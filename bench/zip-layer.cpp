@@ -25,9 +25,10 @@ struct File
 std::string
 generate (GRand *rand, gsize size, bool text)
 {
-  static const char *const words[] = { "contact", "message", "the", "alarm", "of", "calendar",
-                                       "2026-12-06", "<entry>", "</entry>", "name=", "\n", "id",
-                                       "bookmark", "http://example.org/", "settings", "42" };
+  static const char *const words[]
+      = { "contact",  "message",  "the",   "alarm", "of", "calendar", "2026-12-06",
+          "<entry>",  "</entry>", "name=", "\n",    "id", "bookmark", "http://example.org/",
+          "settings", "42" };
   std::string data;
   data.reserve (size + 32);
   while (data.size () < size)
@@ -90,8 +91,8 @@ pack (const std::vector<File> &files, const std::string &path)
       const std::string &data = files[i].data;
       ok = sf_zip_writer_begin_file (writer, files[i].name.c_str (), 0644, 1700000000, &error);
       for (gsize offset = 0; ok && offset < data.size (); offset += CHUNK)
-        ok = sf_zip_writer_write (writer, data.data () + offset,
-                                  MIN (CHUNK, data.size () - offset), &error);
+        ok = sf_zip_writer_write (writer, data.data () + offset, MIN (CHUNK, data.size () - offset),
+                                  &error);
       ok = ok && sf_zip_writer_end_file (writer, &error);
     }
   ok = ok && sf_zip_writer_close (writer, &error) && gsf_output_close (sink);
