@@ -198,15 +198,21 @@ pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry,
       return RESULT_DONE;
     }
 
-  Result result = RESULT_DONE;
+  g_autoptr (GError) begin_error = NULL;
   if (!sf_zip_writer_begin_file (zip, entry_name (path).c_str (), before.st_mode & 0777,
-                                 before.st_mtime, NULL))
+                                 before.st_mtime, &begin_error))
     {
+      close (fd);
+      /* A name the archive cannot hold costs only that file, which stays where it is. */
+      if (g_error_matches (begin_error, G_IO_ERROR, G_IO_ERROR_INVALID_ARGUMENT))
+        {
+          SF_LOG_WARNING ("Couldn't read file:'%s' to save, %s", path, begin_error->message);
+          return RESULT_DONE;
+        }
       set_write_error (self, error, "Could not create file in archive");
-      result = RESULT_FAILED;
+      return RESULT_FAILED;
     }
-  if (result == RESULT_DONE)
-    result = copy_file (self, zip, fd, error);
+  Result result = copy_file (self, zip, fd, error);
   struct stat after;
   gboolean unchanged = fstat (fd, &after) == 0 && after.st_size == before.st_size
                        && after.st_mtime == before.st_mtime;
