@@ -1,0 +1,77 @@
+#include "sf-archiver-zip-private.h"
+
+#include "sf-error.h"
+
+#include <string>
+
+namespace
+{
+const gsize check_buffer_size = 64 * 1024;
+
+void
+set_corrupt (GError **error, SfCategory category, const GError *cause)
+{
+  g_set_error (error, SF_ERROR, SF_ERROR_RESTORE_CORRUPT_BACKUP,
+               "Backup archive of %s is damaged: %s", sf_category_to_string (category),
+               cause != NULL ? cause->message : "unknown error");
+}
+
+/* Reads the current entry's data to its end, which verifies its checksum. */
+gboolean
+read_entry (SfZipReader *reader, guint8 *buffer, guint64 *size, GError **error)
+{
+  *size = 0;
+  for (;;)
+    {
+      gssize count = sf_zip_reader_read (reader, buffer, check_buffer_size, error);
+      if (count < 0)
+        return FALSE;
+      if (count == 0)
+        return TRUE;
+      *size += count;
+    }
+}
+} // namespace
+
+gboolean
+sf_archiver_zip_check_category (SfBackupInfo *backup_info, SfCategory category,
+                                const gchar *password, SfArchiveCheckFunc func, gpointer data,
+                                GError **error)
+{
+  g_return_val_if_fail (backup_info != NULL, FALSE);
+  g_return_val_if_fail (error == NULL || *error == NULL, FALSE);
+
+  g_autoptr (GError) open_error = NULL;
+  const gchar *usable_password = password != NULL && password[0] != '\0' ? password : NULL;
+  SfZipReader *reader
+      = _sf_archiver_zip_open_category (backup_info, category, usable_password, &open_error);
+  if (reader == NULL)
+    {
+      if (g_error_matches (open_error, SF_ERROR, SF_ERROR_WRONG_PASSWORD))
+        g_propagate_error (error, g_steal_pointer (&open_error));
+      else
+        set_corrupt (error, category, open_error);
+      return FALSE;
+    }
+
+  g_autofree guint8 *buffer = static_cast<guint8 *> (g_malloc (check_buffer_size));
+  const std::string root = std::string (SF_ARCHIVER_ZIP_ROOT) + "/";
+  g_autoptr (GError) read_error = NULL;
+  SfZipEntry entry;
+  gboolean intact = TRUE;
+  while (intact && sf_zip_reader_next_entry (reader, &entry, &read_error))
+    {
+      guint64 size = 0;
+      intact = read_entry (reader, buffer, &size, &read_error);
+      std::string name = entry.name;
+      if (intact && !entry.is_dir && func != NULL && name.compare (0, root.size (), root) == 0)
+        func (name.c_str () + root.size (), size, data);
+    }
+  sf_zip_reader_free (reader);
+  if (read_error != NULL)
+    {
+      set_corrupt (error, category, read_error);
+      return FALSE;
+    }
+  return TRUE;
+}

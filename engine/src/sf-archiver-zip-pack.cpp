@@ -1,0 +1,464 @@
+#include "sf-archiver-zip-private.h"
+
+#include "gsf-output-crypt.h"
+#include "sf-backend.h"
+#include "sf-error.h"
+#include "sf-file-entry.h"
+#include "sf-log.h"
+#include "sf-pre-backup.h"
+#include "sf-vfs-utils.h"
+#include "sf-zip-writer.h"
+
+#include <fcntl.h>
+#include <glib/gstdio.h>
+#include <gsf/gsf-output-stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+enum Result
+{
+  RESULT_DONE = 0,
+  RESULT_FAILED = 1,
+  RESULT_CANCELLED = 2
+};
+
+/* Below this many free bytes a failed write is taken for a full card. */
+const guint64 full_card_free_bytes = 10240;
+
+/* A source file that was stored, as it was when it was read. */
+struct PackedFile
+{
+  std::string path;
+  off_t size;
+  time_t mtime;
+};
+
+/* Everything one category's archive is written through, outermost last. */
+struct CategoryOutput
+{
+  GsfOutput *file = NULL;
+  GsfOutput *crypt = NULL;
+  SfZipWriter *zip = NULL;
+
+  /* Closes all layers; TRUE when each closed cleanly. */
+  gboolean close (GError **error)
+  {
+    gboolean closed = zip == NULL || sf_zip_writer_close (zip, error);
+    if (crypt != NULL && !gsf_output_close (crypt) && closed)
+      {
+        closed = FALSE;
+        g_propagate_error (error, g_error_copy (gsf_output_error (crypt)));
+      }
+    if (file != NULL && !gsf_output_close (file) && closed)
+      {
+        closed = FALSE;
+        g_propagate_error (error, g_error_copy (gsf_output_error (file)));
+      }
+    return closed;
+  }
+
+  ~CategoryOutput ()
+  {
+    if (zip != NULL)
+      sf_zip_writer_free (zip);
+    if (crypt != NULL)
+      {
+        gsf_output_close (crypt);
+        g_object_unref (crypt);
+      }
+    if (file != NULL)
+      {
+        gsf_output_close (file);
+        g_object_unref (file);
+      }
+  }
+};
+
+gboolean
+card_is_full (SfArchiverZip *self)
+{
+  g_autoptr (GFileInfo) info = g_file_query_filesystem_info (
+      sf_backup_info_get_uri (self->backup_info), G_FILE_ATTRIBUTE_FILESYSTEM_FREE, NULL, NULL);
+  return info != NULL
+         && g_file_info_get_attribute_uint64 (info, G_FILE_ATTRIBUTE_FILESYSTEM_FREE)
+                < full_card_free_bytes;
+}
+
+/* A failure while writing the archive: a full card, or anything else. */
+void
+set_write_error (SfArchiverZip *self, GError **error, const gchar *message)
+{
+  if (card_is_full (self))
+    g_set_error_literal (error, SF_ERROR, SF_ERROR_BACKUP_NO_SPACE,
+                         "Backup, no space on memorycard");
+  else
+    g_set_error_literal (error, SF_ERROR, SF_ERROR_BACKUP_FAILED, message);
+}
+
+GError *
+create_dir_error (const GError *cause)
+{
+  if (g_error_matches (cause, G_IO_ERROR, G_IO_ERROR_READ_ONLY)
+      || g_error_matches (cause, G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED))
+    return g_error_new_literal (SF_ERROR, SF_ERROR_BACKUP_READ_ONLY, "Memory card read only");
+  if (g_error_matches (cause, G_IO_ERROR, G_IO_ERROR_NO_SPACE))
+    return g_error_new_literal (SF_ERROR, SF_ERROR_BACKUP_NO_SPACE, "No space");
+  return g_error_new_literal (SF_ERROR, SF_ERROR_BACKUP_FAILED,
+                              "Could not create backup directory");
+}
+
+GError *
+open_archive_error (const GError *cause)
+{
+  if (cause != NULL && cause->domain == G_FILE_ERROR
+      && (cause->code == G_FILE_ERROR_ROFS || cause->code == G_FILE_ERROR_PERM
+          || cause->code == G_FILE_ERROR_ACCES))
+    return g_error_new_literal (SF_ERROR, SF_ERROR_BACKUP_READ_ONLY,
+                                "Backup, memory card read-only");
+  if (g_error_matches (cause, G_FILE_ERROR, G_FILE_ERROR_NOSPC))
+    return g_error_new_literal (SF_ERROR, SF_ERROR_BACKUP_NO_SPACE, "No space");
+  return g_error_new_literal (SF_ERROR, SF_ERROR_BACKUP_FAILED, "Could not create backup file");
+}
+
+GSList *
+file_list (SfBackupLocations *locations, SfCategory category)
+{
+  if (locations == NULL)
+    return NULL;
+  GSList *includes = sf_backup_locations_get_uris (locations, category, FALSE);
+  GSList *exclusions = sf_backup_locations_get_uris (locations, category, TRUE);
+  GSList *entries = sf_vfs_utils_build_file_list (includes, exclusions);
+  g_slist_free_full (includes, g_free);
+  g_slist_free_full (exclusions, g_free);
+  return entries;
+}
+
+/* "Root/<parent path without its leading slash>/<base name>" */
+std::string
+entry_name (const std::string &path)
+{
+  return std::string (SF_ARCHIVER_ZIP_ROOT) + "/" + path.substr (path.find_first_not_of ('/'));
+}
+
+/* Copies one open source file into the archive entry begun for it. */
+Result
+copy_file (SfArchiverZip *self, SfZipWriter *zip, gint fd, GError **error)
+{
+  SfArchiver *archiver = SF_ARCHIVER (self);
+  for (;;)
+    {
+      if (sf_archiver_is_cancelled (archiver))
+        return RESULT_CANCELLED;
+      gssize count = read (fd, self->buffer, SF_ARCHIVER_ZIP_BUFFER_SIZE);
+      if (count < 0 && errno == EINTR)
+        continue;
+      if (count < 0)
+        {
+          g_set_error_literal (error, SF_ERROR, SF_ERROR_BACKUP_FAILED, "Error reading vfs file");
+          return RESULT_FAILED;
+        }
+      if (count == 0)
+        return RESULT_DONE;
+      if (!sf_zip_writer_write (zip, self->buffer, count, NULL))
+        {
+          set_write_error (self, error, "Backup, could not write to archive");
+          return RESULT_FAILED;
+        }
+      sf_archiver_add_processed_size (archiver, count);
+      sf_archiver_update_progress (archiver);
+    }
+}
+
+/* Stores one listed file. Files that cannot be opened are skipped: they are not lost, since only
+ * stored files are ever deleted. */
+Result
+pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry,
+           std::vector<PackedFile> *packed, GError **error)
+{
+  if (g_file_info_get_file_type (entry->info) != G_FILE_TYPE_REGULAR)
+    {
+      SF_LOG_DEBUG ("Skipping non-regular file.\n");
+      return RESULT_DONE;
+    }
+  g_autofree gchar *path = g_file_get_path (entry->uri);
+  SF_LOG_DEBUG ("Packing file: %s\n", path);
+  gint fd = g_open (path, O_RDONLY | O_CLOEXEC, 0);
+  struct stat before;
+  if (fd < 0 || fstat (fd, &before) != 0 || !S_ISREG (before.st_mode))
+    {
+      SF_LOG_WARNING ("Couldn't read file:'%s' to save, %s", path,
+                      g_strerror (fd < 0 ? errno : EISDIR));
+      if (fd >= 0)
+        close (fd);
+      return RESULT_DONE;
+    }
+
+  g_autoptr (GError) begin_error = NULL;
+  if (!sf_zip_writer_begin_file (zip, entry_name (path).c_str (), before.st_mode & 0777,
+                                 before.st_mtime, &begin_error))
+    {
+      close (fd);
+      /* A name the archive cannot hold costs only that file, which stays where it is. */
+      if (g_error_matches (begin_error, G_IO_ERROR, G_IO_ERROR_INVALID_ARGUMENT))
+        {
+          SF_LOG_WARNING ("Couldn't read file:'%s' to save, %s", path, begin_error->message);
+          return RESULT_DONE;
+        }
+      set_write_error (self, error, "Could not create file in archive");
+      return RESULT_FAILED;
+    }
+  Result result = copy_file (self, zip, fd, error);
+  struct stat after;
+  gboolean unchanged = fstat (fd, &after) == 0 && after.st_size == before.st_size
+                       && after.st_mtime == before.st_mtime;
+  close (fd);
+  if (result == RESULT_DONE && !sf_zip_writer_end_file (zip, NULL))
+    {
+      set_write_error (self, error, "Backup, could not close archive file");
+      result = RESULT_FAILED;
+    }
+  if (result != RESULT_DONE)
+    return result;
+
+  sf_archiver_add_processed_files (SF_ARCHIVER (self), 1);
+  sf_archiver_update_progress (SF_ARCHIVER (self));
+  /* A file that changed while it was read holds more than the archive; it stays. */
+  if (packed != NULL && unchanged)
+    packed->push_back ({ path, after.st_size, after.st_mtime });
+  else if (packed != NULL)
+    SF_LOG_WARNING ("File changed while it was packed, it is kept: %s", path);
+  return RESULT_DONE;
+}
+
+Result
+pack_entries (SfArchiverZip *self, SfZipWriter *zip, GSList *entries,
+              std::vector<PackedFile> *packed, GError **error)
+{
+  for (GSList *item = entries; item != NULL; item = item->next)
+    {
+      if (sf_archiver_is_cancelled (SF_ARCHIVER (self)))
+        return RESULT_CANCELLED;
+      Result result = pack_file (self, zip, static_cast<SfFileEntry *> (item->data), packed, error);
+      if (result != RESULT_DONE)
+        return result;
+    }
+  return RESULT_DONE;
+}
+
+Result
+open_category_output (SfArchiverZip *self, const gchar *path, CategoryOutput *output,
+                      GError **error)
+{
+  g_autoptr (GError) cause = NULL;
+  output->file = gsf_output_stdio_new (path, &cause);
+  if (output->file == NULL)
+    {
+      g_propagate_error (error, open_archive_error (cause));
+      return RESULT_FAILED;
+    }
+  output->crypt = gsf_output_crypt_new (output->file, self->password);
+  if (output->crypt == NULL)
+    {
+      g_set_error_literal (error, SF_ERROR, SF_ERROR_BACKUP_FAILED, "Could not create crypt file");
+      return RESULT_FAILED;
+    }
+  output->zip = sf_zip_writer_new (output->crypt, NULL);
+  if (output->zip == NULL)
+    {
+      g_set_error_literal (error, SF_ERROR, SF_ERROR_BACKUP_FAILED, "Could not create zip file");
+      return RESULT_FAILED;
+    }
+  SF_LOG_DEBUG ("Packing subdir: %s\n", SF_ARCHIVER_ZIP_ROOT);
+  return RESULT_DONE;
+}
+
+/* Writes the archive of one category. The ordinary files it stored are appended to packed. */
+Result
+pack_category (SfArchiverZip *self, SfCategory category, std::vector<PackedFile> *packed,
+               GError **error)
+{
+  SfArchiver *archiver = SF_ARCHIVER (self);
+  if (sf_archiver_is_cancelled (archiver))
+    return RESULT_CANCELLED;
+  if (category == SF_CATEGORY_NONE)
+    return RESULT_DONE;
+
+  sf_archiver_set_current_category (archiver, category);
+  sf_backup_info_reset_categories (self->backup_info, category);
+  GSList *ordinary = file_list (self->locations, category);
+  GSList *permanent = file_list (self->permanent_locations, category);
+  if (ordinary == NULL && permanent == NULL)
+    return RESULT_DONE;
+
+  g_autofree gchar *path = sf_backup_info_get_category_archive_path (self->backup_info, category);
+  g_unlink (path);
+  Result result = sf_archiver_is_cancelled (archiver) ? RESULT_CANCELLED : RESULT_DONE;
+  guint32 start_files = sf_archiver_get_processed_files (archiver);
+  guint64 start_size = sf_archiver_get_processed_size (archiver);
+  size_t start_packed = packed->size ();
+  {
+    CategoryOutput output;
+    if (result == RESULT_DONE)
+      result = open_category_output (self, path, &output, error);
+    if (result == RESULT_DONE)
+      result = pack_entries (self, output.zip, ordinary, packed, error);
+    if (result == RESULT_DONE)
+      result = pack_entries (self, output.zip, permanent, NULL, error);
+    if (result == RESULT_DONE && !output.close (NULL))
+      {
+        SF_LOG_WARNING ("Backup, couldn't close root category output");
+        set_write_error (self, error, "couldn't close root category output");
+        result = RESULT_FAILED;
+      }
+  }
+  sf_file_entry_list_free (ordinary);
+  sf_file_entry_list_free (permanent);
+
+  if (result != RESULT_DONE)
+    {
+      g_unlink (path);
+      sf_archiver_set_processed_files (archiver, start_files);
+      sf_archiver_set_processed_size (archiver, start_size);
+      packed->resize (start_packed);
+      return result;
+    }
+  sf_backup_info_set_data_amount (self->backup_info, category,
+                                  sf_archiver_get_processed_size (archiver) - start_size,
+                                  sf_archiver_get_processed_files (archiver) - start_files);
+  self->written_categories = (SfCategory)(self->written_categories | category);
+  return RESULT_DONE;
+}
+
+/* The archives are complete and described: only now may the stored originals go. A file that
+ * changed after it was stored is kept. */
+void
+delete_packed_files (const std::vector<PackedFile> &packed)
+{
+  for (const PackedFile &file : packed)
+    {
+      struct stat now;
+      if (g_lstat (file.path.c_str (), &now) != 0)
+        continue;
+      if (!S_ISREG (now.st_mode) || now.st_size != file.size || now.st_mtime != file.mtime)
+        {
+          SF_LOG_WARNING ("File changed after it was packed, it is kept: %s", file.path.c_str ());
+          continue;
+        }
+      if (g_unlink (file.path.c_str ()) != 0)
+        SF_LOG_WARNING ("Could not remove packed file %s: %s", file.path.c_str (),
+                        g_strerror (errno));
+    }
+}
+
+Result
+pack_categories (SfArchiverZip *self, std::vector<PackedFile> *packed, GError **error)
+{
+  for (gint index = 0; index < SF_CATEGORY_COUNT; index++)
+    {
+      SfCategory category = sf_category_from_index (index);
+      Result result
+          = pack_category (self, (SfCategory)(self->categories & category), packed, error);
+      if (result != RESULT_DONE)
+        return result;
+    }
+  return RESULT_DONE;
+}
+
+/* Keeps what was written completely; FALSE with error when the description could not be
+ * written, since a backup without one is never listed. */
+gboolean
+finish_backup (SfArchiverZip *self, GError **error)
+{
+  sf_backup_info_set_categories (self->backup_info, self->written_categories);
+  if (self->written_categories == SF_CATEGORY_NONE)
+    {
+      g_autoptr (GError) ignored = sf_backup_info_remove_dir (self->backup_info);
+      return TRUE;
+    }
+  g_autoptr (GError) cause = sf_backup_info_write_metadata (self->backup_info);
+  if (cause == NULL)
+    return TRUE;
+  SF_LOG_ERROR ("Could not write backup metadata: %s", cause->message);
+  set_write_error (self, error, "Could not write backup metadata");
+  return FALSE;
+}
+} // namespace
+
+void
+_sf_archiver_zip_pack_thread_func (SfArchiver *archiver)
+{
+  SfArchiverZip *self = SF_ARCHIVER_ZIP (archiver);
+  SF_LOG_DEBUG ("ArchiverZip pack thread starting.\n");
+  g_return_if_fail (!self->is_restore);
+
+  gint lock_fd = _sf_archiver_zip_create_lock_file (self);
+  g_autoptr (GError) create_error = sf_backup_info_create_dir (self->backup_info);
+  if (create_error != NULL)
+    {
+      g_autoptr (GError) error = create_dir_error (create_error);
+      sf_archiver_send_error (archiver, error);
+      if (lock_fd >= 0)
+        close (lock_fd);
+      return;
+    }
+
+  sf_pre_backup_execute (self->categories);
+  SfBackend *backend = _sf_archiver_get_backend (archiver);
+  if (backend != NULL)
+    {
+      guint64 total_size = 0;
+      sf_backend_count_data (backend, self->categories, NULL, &total_size);
+      sf_archiver_set_total_size (archiver, total_size);
+    }
+  sync ();
+
+  std::vector<PackedFile> packed;
+  g_autoptr (GError) error = NULL;
+  Result result = pack_categories (self, &packed, &error);
+  sync ();
+
+  if (result != RESULT_FAILED && !finish_backup (self, &error))
+    {
+      if (result == RESULT_DONE)
+        result = RESULT_FAILED;
+      else
+        {
+          g_autoptr (GError) ignored = sf_backup_info_remove_dir (self->backup_info);
+          g_clear_error (&error);
+        }
+    }
+  if (result == RESULT_FAILED)
+    {
+      g_autoptr (GError) ignored = sf_backup_info_remove_dir (self->backup_info);
+      if (error == NULL)
+        {
+          SF_LOG_ERROR ("Backup, error result but no error set");
+          g_set_error_literal (&error, SF_ERROR, SF_ERROR_BACKUP_FAILED,
+                               "error result but no error set");
+        }
+    }
+  else if (result == RESULT_DONE)
+    delete_packed_files (packed);
+
+  SfCategory written = self->written_categories;
+  sf_archiver_set_total_size (archiver,
+                              sf_backup_info_get_size_for_categories (self->backup_info, written));
+  sf_archiver_set_total_files (
+      archiver, sf_backup_info_get_num_files_for_categories (self->backup_info, written));
+
+  if (result == RESULT_DONE)
+    sf_archiver_send_finished (archiver);
+  else if (result == RESULT_FAILED)
+    sf_archiver_send_error (archiver, error);
+  else
+    sf_archiver_send_cancelled (archiver);
+
+  if (lock_fd >= 0)
+    close (lock_fd);
+  SF_LOG_DEBUG ("Thread done.\n");
+}

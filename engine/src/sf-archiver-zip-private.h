@@ -1,0 +1,45 @@
+#pragma once
+
+/* Shared by the files of SfArchiverZip only. */
+
+#include "sf-archiver-zip.h"
+#include "sf-backup-locations.h"
+#include "sf-restore-transform.h"
+#include "sf-zip-reader.h"
+
+G_BEGIN_DECLS
+
+struct _SfArchiverZip
+{
+  SfArchiver parent_instance;
+
+  SfBackupInfo *backup_info;
+  SfBackupLocations *locations;
+  SfBackupLocations *permanent_locations;
+  SfUserFiles *user_files;
+  GFile *gconf_dir;
+  guint8 *buffer;
+  SfCategory categories;
+  SfCategory written_categories;
+  gchar *password;
+  gboolean is_restore;
+  SfRestoreTransform *restore_transform;
+};
+
+/* Bytes moved per read and write. */
+#define SF_ARCHIVER_ZIP_BUFFER_SIZE (64 * 1024)
+/* Name of the folder at the top of every category archive. */
+#define SF_ARCHIVER_ZIP_ROOT "Root"
+
+void _sf_archiver_zip_pack_thread_func (SfArchiver *archiver);
+void _sf_archiver_zip_unpack_thread_func (SfArchiver *archiver);
+
+/* Creates the backup directory and an unnamed file in it that keeps the file system busy while
+ * the archives are worked on; returns its descriptor or -1. */
+gint _sf_archiver_zip_create_lock_file (SfArchiverZip *self);
+
+/* Opens a category archive of info through the decrypting input; NULL with an SF_ERROR. */
+SfZipReader *_sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory category,
+                                             const gchar *password, GError **error);
+
+G_END_DECLS

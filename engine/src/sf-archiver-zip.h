@@ -1,0 +1,30 @@
+#pragma once
+
+#include "sf-archiver.h"
+#include "sf-backup-info.h"
+#include "sf-user-files.h"
+
+G_BEGIN_DECLS
+
+#define SF_TYPE_ARCHIVER_ZIP (sf_archiver_zip_get_type ())
+G_DECLARE_FINAL_TYPE (SfArchiverZip, sf_archiver_zip, SF, ARCHIVER_ZIP, SfArchiver)
+
+/* Packs every category of backup_info into "<category>.zip" in its directory. */
+SfArchiver *sf_archiver_zip_new_backup (SfBackupInfo *backup_info, SfUserFiles *user_files,
+                                        guint32 total_files, guint64 total_size,
+                                        const gchar *password);
+/* Puts the files of the chosen categories of backup_info back where they were. */
+SfArchiver *sf_archiver_zip_new_restore (SfBackupInfo *backup_info, SfCategory categories,
+                                         const gchar *password);
+
+/* Called for every entry a check reads; name is relative to the archive's root folder. */
+typedef void (*SfArchiveCheckFunc) (const gchar *name, guint64 size, gpointer data);
+
+/* Reads a category archive of backup_info to the end without restoring anything: every entry's
+ * data and checksum. FALSE with SF_ERROR_WRONG_PASSWORD or SF_ERROR_RESTORE_CORRUPT_BACKUP when
+ * it cannot be read. */
+gboolean sf_archiver_zip_check_category (SfBackupInfo *backup_info, SfCategory category,
+                                         const gchar *password, SfArchiveCheckFunc func,
+                                         gpointer data, GError **error);
+
+G_END_DECLS

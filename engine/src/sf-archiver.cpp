@@ -1,0 +1,334 @@
+#include "sf-archiver.h"
+
+#include "sf-backend.h"
+#include "sf-event.h"
+#include "sf-log.h"
+
+namespace
+{
+/* Progress events go out at most every quarter second. */
+const gint64 progress_interval_us = 250000;
+} // namespace
+
+typedef struct
+{
+  SfBackend *backend;
+  GThread *thread;
+  guint32 total_files;
+  guint32 processed_files;
+  guint64 total_size;
+  guint64 processed_size;
+  gint64 last_progress_seconds;
+  gint64 last_progress_microseconds;
+  SfCategory current_category;
+  SfRestoreFailure *restore_failure;
+  SfCategory restore_written_categories;
+  gint cancelled;
+} SfArchiverPrivate;
+
+G_DEFINE_ABSTRACT_TYPE_WITH_PRIVATE (SfArchiver, sf_archiver, G_TYPE_OBJECT)
+
+namespace
+{
+SfArchiverPrivate *
+private_of (SfArchiver *archiver)
+{
+  return static_cast<SfArchiverPrivate *> (sf_archiver_get_instance_private (archiver));
+}
+
+struct ThreadStart
+{
+  SfArchiver *archiver;
+  void (*func) (SfArchiver *archiver);
+};
+
+gpointer
+run_thread (gpointer data)
+{
+  ThreadStart *start = static_cast<ThreadStart *> (data);
+  start->func (start->archiver);
+  g_object_unref (start->archiver);
+  g_free (start);
+  return NULL;
+}
+
+gboolean
+start_thread (SfArchiver *archiver, void (*func) (SfArchiver *), const gchar *name)
+{
+  SfArchiverPrivate *priv = private_of (archiver);
+  g_return_val_if_fail (priv->thread == NULL, FALSE);
+  ThreadStart *start = g_new (ThreadStart, 1);
+  /* The worker keeps the archiver alive until it has finished. */
+  *start = { SF_ARCHIVER (g_object_ref (archiver)), func };
+  g_autoptr (GError) error = NULL;
+  priv->thread = g_thread_try_new (name, run_thread, start, &error);
+  if (priv->thread == NULL)
+    {
+      SF_LOG_ERROR ("Could not start the %s thread: %s", name, error->message);
+      g_object_unref (archiver);
+      g_free (start);
+      return FALSE;
+    }
+  return TRUE;
+}
+
+void
+post (SfArchiver *archiver, SfEvent *event)
+{
+  SfArchiverPrivate *priv = private_of (archiver);
+  if (priv->backend != NULL)
+    sf_backend_post_event (priv->backend, event);
+  else
+    sf_event_free (event);
+}
+} // namespace
+
+static void
+sf_archiver_finalize (GObject *object)
+{
+  SfArchiverPrivate *priv = private_of (SF_ARCHIVER (object));
+  /* The worker may drop the last reference itself; it cannot wait for its own end. */
+  if (priv->thread != NULL && priv->thread == g_thread_self ())
+    g_thread_unref (priv->thread);
+  else if (priv->thread != NULL)
+    g_thread_join (priv->thread);
+  g_clear_object (&priv->backend);
+  g_clear_pointer (&priv->restore_failure, sf_restore_failure_unref);
+  G_OBJECT_CLASS (sf_archiver_parent_class)->finalize (object);
+}
+
+static void
+sf_archiver_class_init (SfArchiverClass *klass)
+{
+  G_OBJECT_CLASS (klass)->finalize = sf_archiver_finalize;
+  klass->pack_thread_func = NULL;
+  klass->unpack_thread_func = NULL;
+}
+
+static void
+sf_archiver_init (SfArchiver *)
+{
+}
+
+gboolean
+sf_archiver_start_pack (SfArchiver *archiver)
+{
+  g_return_val_if_fail (SF_IS_ARCHIVER (archiver), FALSE);
+  SfArchiverClass *klass = SF_ARCHIVER_GET_CLASS (archiver);
+  if (klass->pack_thread_func == NULL)
+    {
+      SF_LOG_WARNING ("Pack thread func not implemented.");
+      return FALSE;
+    }
+  return start_thread (archiver, klass->pack_thread_func, "sf-pack");
+}
+
+gboolean
+sf_archiver_start_unpack (SfArchiver *archiver)
+{
+  g_return_val_if_fail (SF_IS_ARCHIVER (archiver), FALSE);
+  SfArchiverClass *klass = SF_ARCHIVER_GET_CLASS (archiver);
+  if (klass->unpack_thread_func == NULL)
+    {
+      SF_LOG_WARNING ("Unpack thread func not implemented.");
+      return FALSE;
+    }
+  return start_thread (archiver, klass->unpack_thread_func, "sf-unpack");
+}
+
+void
+sf_archiver_cancel (SfArchiver *archiver)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  g_atomic_int_set (&private_of (archiver)->cancelled, 1);
+}
+
+gboolean
+sf_archiver_is_cancelled (SfArchiver *archiver)
+{
+  g_return_val_if_fail (SF_IS_ARCHIVER (archiver), FALSE);
+  return g_atomic_int_get (&private_of (archiver)->cancelled) != 0;
+}
+
+void
+sf_archiver_set_backend (SfArchiver *archiver, SfBackend *backend)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  SfArchiverPrivate *priv = private_of (archiver);
+  if (backend != NULL)
+    g_object_ref (backend);
+  g_clear_object (&priv->backend);
+  priv->backend = backend;
+}
+
+SfBackend *
+_sf_archiver_get_backend (SfArchiver *archiver)
+{
+  g_return_val_if_fail (SF_IS_ARCHIVER (archiver), NULL);
+  return private_of (archiver)->backend;
+}
+
+void
+sf_archiver_set_total_files (SfArchiver *archiver, guint32 total_files)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  private_of (archiver)->total_files = total_files;
+}
+
+guint32
+sf_archiver_get_total_files (SfArchiver *archiver)
+{
+  g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
+  return private_of (archiver)->total_files;
+}
+
+void
+sf_archiver_set_total_size (SfArchiver *archiver, guint64 total_size)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  private_of (archiver)->total_size = total_size;
+}
+
+guint64
+sf_archiver_get_total_size (SfArchiver *archiver)
+{
+  g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
+  return private_of (archiver)->total_size;
+}
+
+void
+sf_archiver_set_processed_files (SfArchiver *archiver, guint32 processed_files)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  private_of (archiver)->processed_files = processed_files;
+}
+
+guint32
+sf_archiver_get_processed_files (SfArchiver *archiver)
+{
+  g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
+  return private_of (archiver)->processed_files;
+}
+
+void
+sf_archiver_add_processed_files (SfArchiver *archiver, guint32 files)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  private_of (archiver)->processed_files += files;
+}
+
+void
+sf_archiver_set_processed_size (SfArchiver *archiver, guint64 processed_size)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  private_of (archiver)->processed_size = processed_size;
+}
+
+guint64
+sf_archiver_get_processed_size (SfArchiver *archiver)
+{
+  g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
+  return private_of (archiver)->processed_size;
+}
+
+void
+sf_archiver_add_processed_size (SfArchiver *archiver, guint64 size)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  private_of (archiver)->processed_size += size;
+}
+
+void
+sf_archiver_set_current_category (SfArchiver *archiver, SfCategory category)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  private_of (archiver)->current_category = category;
+}
+
+void
+sf_archiver_set_restore_failure (SfArchiver *archiver, SfRestoreFailure *failure)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  SfArchiverPrivate *priv = private_of (archiver);
+  if (failure != NULL)
+    sf_restore_failure_ref (failure);
+  g_clear_pointer (&priv->restore_failure, sf_restore_failure_unref);
+  priv->restore_failure = failure;
+}
+
+SfRestoreFailure *
+sf_archiver_get_restore_failure (SfArchiver *archiver)
+{
+  g_return_val_if_fail (SF_IS_ARCHIVER (archiver), NULL);
+  return private_of (archiver)->restore_failure;
+}
+
+void
+sf_archiver_set_restore_written_categories (SfArchiver *archiver, SfCategory categories)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  private_of (archiver)->restore_written_categories = categories;
+}
+
+SfCategory
+sf_archiver_get_restore_written_categories (SfArchiver *archiver)
+{
+  g_return_val_if_fail (SF_IS_ARCHIVER (archiver), SF_CATEGORY_NONE);
+  return private_of (archiver)->restore_written_categories;
+}
+
+void
+sf_archiver_update_progress (SfArchiver *archiver)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  SfArchiverPrivate *priv = private_of (archiver);
+  guint64 divisor = priv->total_size < 100 ? 1 : priv->total_size / 100;
+  guint64 percent = priv->processed_size / divisor;
+  if (priv->processed_files < priv->total_files)
+    percent = MIN (percent, 99);
+
+  gint64 now = g_get_real_time ();
+  gint64 seconds = now / G_USEC_PER_SEC;
+  gint64 microseconds = now % G_USEC_PER_SEC;
+  if (seconds <= priv->last_progress_seconds
+      && microseconds - priv->last_progress_microseconds <= progress_interval_us)
+    return;
+  priv->last_progress_seconds = seconds;
+  priv->last_progress_microseconds = microseconds;
+  post (archiver,
+        sf_event_new_progress (FALSE, priv->processed_files, priv->total_files,
+                               (gint)MIN (percent, (guint64)G_MAXINT), priv->current_category));
+}
+
+void
+sf_archiver_send_finalizing (SfArchiver *archiver)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  post (archiver, sf_event_new_progress (TRUE, 0, 0, 0, SF_CATEGORY_NONE));
+}
+
+void
+sf_archiver_send_error (SfArchiver *archiver, const GError *error)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  g_return_if_fail (error != NULL);
+  post (archiver, sf_event_new_error (error));
+}
+
+void
+sf_archiver_send_finished (SfArchiver *archiver)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  SfArchiverPrivate *priv = private_of (archiver);
+  post (archiver, sf_event_new_finished (priv->processed_size, priv->processed_files,
+                                         priv->restore_written_categories, priv->restore_failure));
+}
+
+void
+sf_archiver_send_cancelled (SfArchiver *archiver)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  SfArchiverPrivate *priv = private_of (archiver);
+  if (priv->backend != NULL)
+    sf_backend_quit_wait (priv->backend);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "sf-category.h"
+#include "sf-restore-failure.h"
+
+#include <gio/gio.h>
+
+G_BEGIN_DECLS
+
+typedef enum
+{
+  SF_EVENT_PROGRESS = 0,
+  SF_EVENT_CONFLICT = 1,
+  SF_EVENT_ERROR = 2,
+  SF_EVENT_FINISHED = 3,
+  SF_EVENT_CANCELLED = 4
+} SfEventType;
+
+typedef enum
+{
+  SF_EVENT_CONFLICT_FILE_FILE = 0,
+  SF_EVENT_CONFLICT_FILE_DIR = 1,
+  SF_EVENT_CONFLICT_DIR_FILE = 2
+} SfEventConflictType;
+
+GType sf_event_conflict_type_get_type (void);
+#define SF_TYPE_EVENT_CONFLICT_TYPE (sf_event_conflict_type_get_type ())
+
+typedef struct
+{
+  gboolean finalizing;
+  gint processed_files;
+  gint total_files;
+  gint percent;
+  SfCategory category;
+} SfEventProgress;
+
+typedef struct
+{
+  SfEventConflictType type;
+  GFile *file; /* owned */
+  glong first;
+  glong second;
+} SfEventConflict;
+
+typedef struct
+{
+  guint64 processed_size;
+  gint processed_files;
+  SfCategory written_categories;
+  SfRestoreFailure *restore_failure; /* owned reference or NULL */
+} SfEventFinished;
+
+/* One message from an archiver's worker thread to the backend on the main loop. */
+typedef struct
+{
+  SfEventType type;
+  union
+  {
+    SfEventProgress progress;
+    SfEventConflict conflict;
+    GError *error; /* owned */
+    SfEventFinished finished;
+  };
+} SfEvent;
+
+SfEvent *sf_event_new_progress (gboolean finalizing, gint processed_files, gint total_files,
+                                gint percent, SfCategory category);
+SfEvent *sf_event_new_conflict (SfEventConflictType type, GFile *file, glong first, glong second);
+SfEvent *sf_event_new_error (const GError *error);
+SfEvent *sf_event_new_finished (guint64 processed_size, gint processed_files,
+                                SfCategory written_categories, SfRestoreFailure *restore_failure);
+SfEvent *sf_event_new_cancelled (void);
+void sf_event_free (SfEvent *event);
+GError *sf_event_get_error (SfEvent *event);
+
+G_END_DECLS

@@ -1,0 +1,197 @@
+#include "sf-zip-reader.h"
+
+#include "sf-utf8-scope.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <gio/gio.h>
+
+#include <cstdio>
+
+struct _SfZipReader
+{
+  struct archive *archive;
+  GsfInput *source;
+  guint8 *block;       /* what the source hands to the archive library */
+  GError *first_error; /* repeated by every call after a failure */
+  gboolean source_failed;
+  const gchar *entry_name; /* of the current entry, NULL between entries */
+};
+
+namespace
+{
+constexpr gsize BLOCK_SIZE = 128 * 1024;
+
+la_ssize_t
+read_from_source (struct archive *archive, void *data, const void **buffer)
+{
+  SfZipReader *reader = static_cast<SfZipReader *> (data);
+  gsf_off_t remaining = gsf_input_remaining (reader->source);
+  gsize size = remaining < (gsf_off_t)BLOCK_SIZE ? (gsize)remaining : BLOCK_SIZE;
+  *buffer = reader->block;
+  if (size == 0)
+    return 0;
+  if (gsf_input_read (reader->source, size, reader->block) == NULL)
+    {
+      reader->source_failed = TRUE;
+      archive_set_error (archive, EIO, "Could not read the archive file");
+      return -1;
+    }
+  return size;
+}
+
+la_int64_t
+seek_source (struct archive *, void *data, la_int64_t offset, int whence)
+{
+  SfZipReader *reader = static_cast<SfZipReader *> (data);
+  GSeekType type = whence == SEEK_END ? G_SEEK_END : whence == SEEK_CUR ? G_SEEK_CUR : G_SEEK_SET;
+  if (gsf_input_seek (reader->source, offset, type))
+    return ARCHIVE_FATAL;
+  return gsf_input_tell (reader->source);
+}
+
+/* Keeps the failure of the last archive call and reports it from now on. Anything short of
+ * ARCHIVE_OK counts: a checksum mismatch, for one, comes only as a warning. */
+gboolean
+fail (SfZipReader *reader, GError **error)
+{
+  if (reader->first_error == NULL)
+    {
+      const gchar *reason = archive_error_string (reader->archive);
+      if (reason == NULL)
+        reason = "unknown error";
+      g_autofree gchar *where = reader->entry_name != NULL
+                                    ? g_strdup_printf (" (entry \"%s\")", reader->entry_name)
+                                    : g_strdup ("");
+      if (reader->source_failed)
+        reader->first_error = g_error_new (G_IO_ERROR, G_IO_ERROR_FAILED, "%s%s", reason, where);
+      else
+        reader->first_error = g_error_new (G_IO_ERROR, G_IO_ERROR_INVALID_DATA,
+                                           "Damaged or not a ZIP archive%s: %s", where, reason);
+    }
+  if (error != NULL)
+    *error = g_error_copy (reader->first_error);
+  return FALSE;
+}
+
+gboolean
+open_archive (SfZipReader *reader)
+{
+  struct archive *archive = reader->archive;
+  /* The seekable reader takes sizes, modes and times from the central directory; the local
+   * headers of streamed entries carry none of them. */
+  return archive_read_support_format_zip_seekable (archive) == ARCHIVE_OK
+         && archive_read_set_read_callback (archive, read_from_source) == ARCHIVE_OK
+         && archive_read_set_seek_callback (archive, seek_source) == ARCHIVE_OK
+         && archive_read_set_callback_data (archive, reader) == ARCHIVE_OK
+         && archive_read_open1 (archive) == ARCHIVE_OK;
+}
+
+void
+fill_entry (struct archive_entry *header, SfZipEntry *entry)
+{
+  entry->name = archive_entry_pathname (header);
+  entry->is_dir = archive_entry_filetype (header) == AE_IFDIR;
+  entry->size = archive_entry_size (header);
+  entry->mode = archive_entry_perm (header) & 0777;
+  entry->mtime = MAX (archive_entry_mtime (header), 0);
+}
+} // namespace
+
+SfZipReader *
+sf_zip_reader_new (GsfInput *source, GError **error)
+{
+  g_return_val_if_fail (GSF_IS_INPUT (source), NULL);
+  g_return_val_if_fail (error == NULL || *error == NULL, NULL);
+
+  SfZipReader *reader = g_new0 (SfZipReader, 1);
+  reader->source = GSF_INPUT (g_object_ref (source));
+  reader->block = static_cast<guint8 *> (g_malloc (BLOCK_SIZE));
+  reader->archive = archive_read_new ();
+  if (reader->archive == NULL)
+    {
+      g_set_error (error, G_IO_ERROR, G_IO_ERROR_FAILED, "Could not read a ZIP archive");
+      sf_zip_reader_free (reader);
+      return NULL;
+    }
+  Utf8Scope utf8;
+  gsf_input_seek (source, 0, G_SEEK_SET); /* the library takes positions from the start */
+  if (!open_archive (reader))
+    {
+      fail (reader, error);
+      sf_zip_reader_free (reader);
+      return NULL;
+    }
+  return reader;
+}
+
+gboolean
+sf_zip_reader_next_entry (SfZipReader *reader, SfZipEntry *entry, GError **error)
+{
+  g_return_val_if_fail (reader != NULL, FALSE);
+  g_return_val_if_fail (entry != NULL, FALSE);
+  g_return_val_if_fail (error == NULL || *error == NULL, FALSE);
+
+  reader->entry_name = NULL;
+  if (reader->first_error != NULL)
+    return fail (reader, error);
+  Utf8Scope utf8;
+  struct archive_entry *header = NULL;
+  int result = archive_read_next_header (reader->archive, &header);
+  if (result == ARCHIVE_EOF)
+    return FALSE;
+  if (result != ARCHIVE_OK)
+    return fail (reader, error);
+  fill_entry (header, entry);
+  if (entry->name == NULL || *entry->name == '\0')
+    {
+      g_set_error (&reader->first_error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA,
+                   "Damaged ZIP archive: an entry has no name");
+      return fail (reader, error);
+    }
+  reader->entry_name = entry->name;
+  return TRUE;
+}
+
+gssize
+sf_zip_reader_read (SfZipReader *reader, gpointer buffer, gsize size, GError **error)
+{
+  g_return_val_if_fail (reader != NULL, -1);
+  g_return_val_if_fail (buffer != NULL && size > 0, -1);
+  g_return_val_if_fail (reader->entry_name != NULL, -1);
+  g_return_val_if_fail (error == NULL || *error == NULL, -1);
+
+  la_ssize_t result = -1;
+  if (reader->first_error == NULL)
+    result = archive_read_data (reader->archive, buffer, size);
+  if (result < 0)
+    fail (reader, error);
+  return result < 0 ? -1 : result;
+}
+
+gboolean
+sf_zip_reader_skip (SfZipReader *reader, GError **error)
+{
+  g_return_val_if_fail (reader != NULL, FALSE);
+  g_return_val_if_fail (reader->entry_name != NULL, FALSE);
+  g_return_val_if_fail (error == NULL || *error == NULL, FALSE);
+
+  if (reader->first_error != NULL)
+    return fail (reader, error);
+  if (archive_read_data_skip (reader->archive) != ARCHIVE_OK)
+    return fail (reader, error);
+  return TRUE;
+}
+
+void
+sf_zip_reader_free (SfZipReader *reader)
+{
+  g_return_if_fail (reader != NULL);
+
+  if (reader->archive != NULL)
+    archive_read_free (reader->archive);
+  g_object_unref (reader->source);
+  g_free (reader->block);
+  g_clear_error (&reader->first_error);
+  g_free (reader);
+}

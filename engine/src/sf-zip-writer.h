@@ -1,0 +1,34 @@
+#pragma once
+
+#include <glib.h>
+#include <gsf/gsf-output.h>
+
+G_BEGIN_DECLS
+
+/* Writes a ZIP archive entry by entry into a GsfOutput. Entries are streamed: their size need not
+ * be known in advance, and data goes out deflated as it is written. Failures are GErrors in the
+ * G_IO_ERROR domain; a failing sink gives its own message. After a failure every later call fails
+ * with the same error. */
+typedef struct _SfZipWriter SfZipWriter;
+
+/* Holds a reference to sink; the sink is neither closed nor unreferenced by the writer's close. */
+SfZipWriter *sf_zip_writer_new (GsfOutput *sink, GError **error);
+
+/* Starts a regular file entry named name (UTF-8, stored as given) with the permission bits
+ * mode & 0777 and the modification time mtime in seconds (a negative time is stored as 0). */
+gboolean sf_zip_writer_begin_file (SfZipWriter *writer, const gchar *name, guint mode, gint64 mtime,
+                                   GError **error);
+
+gboolean sf_zip_writer_write (SfZipWriter *writer, gconstpointer data, gsize size, GError **error);
+
+gboolean sf_zip_writer_end_file (SfZipWriter *writer, GError **error);
+
+/* Writes the central directory; the archive is complete only when this succeeds. */
+gboolean sf_zip_writer_close (SfZipWriter *writer, GError **error);
+
+/* After close, or to abandon the archive (nothing more is written to the sink then). */
+void sf_zip_writer_free (SfZipWriter *writer);
+
+G_DEFINE_AUTOPTR_CLEANUP_FUNC (SfZipWriter, sf_zip_writer_free)
+
+G_END_DECLS

@@ -1,0 +1,252 @@
+#include "archiver-test-support.h"
+
+#include "sf-error.h"
+#include "sf-zip-reader.h"
+#include "tmpfs-mount.h"
+
+#include <gsf/gsf-input-stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+std::string
+random_bytes (gsize size, guint32 seed)
+{
+  g_autoptr (GRand) rand = g_rand_new_with_seed (seed);
+  std::string bytes (size, '\0');
+  for (gsize i = 0; i < size; i += 4)
+    {
+      guint32 value = g_rand_int (rand);
+      memcpy (&bytes[i], &value, MIN (4, size - i));
+    }
+  return bytes;
+}
+
+/* The names of the entries of an unprotected archive, read by our own reader. */
+std::vector<std::string>
+entry_names (const std::string &archive)
+{
+  std::vector<std::string> names;
+  GsfInput *input = gsf_input_stdio_new (archive.c_str (), NULL);
+  if (input == NULL)
+    return names;
+  SfZipReader *reader = sf_zip_reader_new (input, NULL);
+  g_object_unref (input);
+  SfZipEntry entry;
+  while (reader != NULL && sf_zip_reader_next_entry (reader, &entry, NULL))
+    names.push_back (entry.name);
+  if (reader != NULL)
+    sf_zip_reader_free (reader);
+  return names;
+}
+
+std::string
+run_command (const std::string &command)
+{
+  g_autofree gchar *output = NULL;
+  gint status = 0;
+  g_spawn_command_line_sync (command.c_str (), &output, NULL, &status, NULL);
+  return output != NULL ? output : "";
+}
+
+class Pack : public ArchiverTest
+{
+protected:
+  /* Three categories with nested folders, an empty file, a 5 MB file, three modes and old times;
+   * an excluded cache and a permanent file. */
+  void make_tree ()
+  {
+    write_file (data_ + "/contacts/a/b/c.vcf", "BEGIN:VCARD\nEND:VCARD\n", 0600, 946684800);
+    write_file (data_ + "/contacts/empty", "", 0644, 1200000000);
+    write_file (data_ + "/contacts/big.bin", random_bytes (5 * 1024 * 1024, 7), 0755, 1300000000);
+    write_file (data_ + "/mail/inbox/1.eml", std::string (20000, 'm'), 0644, 1400000000);
+    write_file (data_ + "/mail/cache/tmp", "cached", 0644);
+    write_file (data_ + "/settings/export/app.ini", "[app]\nkey=value\n", 0600, 1500000000);
+    write_file (data_ + "/settings/prefs.db", "database", 0644, 1500000001);
+  }
+
+  /* The files a backup takes away, and those it must leave. */
+  std::map<std::string, FileState> packed_files ()
+  {
+    std::map<std::string, FileState> files = snapshot (data_);
+    files.erase (data_ + "/mail/cache/tmp");
+    files.erase (data_ + "/settings/prefs.db");
+    return files;
+  }
+
+  void round_trip (const char *password)
+  {
+    make_tree ();
+    std::map<std::string, FileState> before = packed_files ();
+    std::map<std::string, FileState> everything = snapshot (data_);
+    const guint categories = SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS;
+
+    g_autoptr (SfBackupInfo) info = new_info ("Backup0", categories, password);
+    Outcome backed_up;
+    backup (info, &backed_up, password);
+    ASSERT_TRUE (backed_up.finished) << (backed_up.error ? backed_up.error->message : "");
+    for (const auto &[path, state] : before)
+      EXPECT_FALSE (exists (path)) << path << " was packed and should be gone";
+    EXPECT_TRUE (exists (data_ + "/settings/prefs.db")) << "permanent files stay";
+    EXPECT_TRUE (exists (data_ + "/mail/cache/tmp")) << "excluded files stay";
+    EXPECT_TRUE (exists (backups_ + "/Backup0/backup.metadata"));
+
+    g_autoptr (GFile) dir = g_file_new_for_path ((backups_ + "/Backup0").c_str ());
+    g_autoptr (SfBackupInfo) written = sf_backup_info_new_from_directory (dir);
+    ASSERT_NE (written, nullptr);
+    EXPECT_EQ (sf_backup_info_get_categories (written), categories);
+    EXPECT_EQ (sf_backup_info_get_num_files_for_categories (written, SF_CATEGORY_CONTACTS), 3u);
+    EXPECT_EQ (sf_backup_info_get_num_files_for_categories (written, SF_CATEGORY_SETTINGS), 2u);
+
+    Outcome restored;
+    restore ("Backup0", categories, &restored, password);
+    ASSERT_TRUE (restored.finished) << (restored.error ? restored.error->message : "");
+    EXPECT_EQ (snapshot (data_), everything);
+    EXPECT_FALSE (sf_restore_failure_has_failures (sf_backend_get_restore_failure (backend ())));
+    EXPECT_EQ (sf_backend_get_written_categories (backend ()),
+               SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS);
+  }
+};
+} // namespace
+
+TEST_F (Pack, RoundTripKeepsContentModesAndTimes)
+{
+  round_trip (nullptr);
+
+  /* A standard reader sees the same names, modes and times. */
+  std::string archive = backups_ + "/Backup0/contacts.zip";
+  std::string listing = run_command (
+      "/usr/bin/python3 -c \"import sys, zipfile\n"
+      "for i in zipfile.ZipFile(sys.argv[1]).infolist(): print(i.filename, oct(i.external_attr "
+      ">> 16 & 0o777))\" "
+      + archive);
+  std::string prefix = "Root" + data_ + "/contacts/";
+  EXPECT_NE (listing.find (prefix + "a/b/c.vcf 0o600"), std::string::npos) << listing;
+  EXPECT_NE (listing.find (prefix + "big.bin 0o755"), std::string::npos) << listing;
+  EXPECT_NE (listing.find (prefix + "empty 0o644"), std::string::npos) << listing;
+
+  std::string extracted = make_temp_dir ("unzip-XXXXXX");
+  EXPECT_EQ (run_command ("unzip -qq -o " + archive + " -d " + extracted), "");
+  std::map<std::string, FileState> unzipped = snapshot (extracted + "/Root" + data_);
+  ASSERT_EQ (unzipped.size (), 3u);
+  FileState vcard = unzipped[extracted + "/Root" + data_ + "/contacts/a/b/c.vcf"];
+  EXPECT_EQ (vcard.content, "BEGIN:VCARD\nEND:VCARD\n");
+  EXPECT_EQ (vcard.mtime, 946684800);
+  EXPECT_EQ (unzipped[extracted + "/Root" + data_ + "/contacts/big.bin"].content,
+             random_bytes (5 * 1024 * 1024, 7));
+  EXPECT_EQ (system (("rm -rf " + extracted).c_str ()), 0);
+}
+
+TEST_F (Pack, RoundTripWithPassword)
+{
+  round_trip ("s3cret pass");
+  std::string head;
+  g_autofree gchar *contents = NULL;
+  ASSERT_TRUE (
+      g_file_get_contents ((backups_ + "/Backup0/contacts.zip").c_str (), &contents, NULL, NULL));
+  EXPECT_NE (std::string (contents, 2), "PK") << "a protected archive is not readable as ZIP";
+}
+
+TEST_F (Pack, CategoryWithoutFilesIsNotWritten)
+{
+  write_file (data_ + "/contacts/one.vcf", "x");
+  g_autoptr (SfBackupInfo) info
+      = new_info ("Backup0", SF_CATEGORY_CONTACTS | SF_CATEGORY_BOOKMARKS);
+  Outcome outcome;
+  backup (info, &outcome);
+  ASSERT_TRUE (outcome.finished);
+  EXPECT_TRUE (exists (backups_ + "/Backup0/contacts.zip"));
+  EXPECT_FALSE (exists (backups_ + "/Backup0/bookmarks.zip"));
+
+  g_autoptr (SfBackupInfo) empty = new_info ("Backup1", SF_CATEGORY_BOOKMARKS);
+  Outcome nothing;
+  backup (empty, &nothing);
+  EXPECT_TRUE (nothing.finished) << "finished even when there was nothing to pack";
+  EXPECT_FALSE (exists (backups_ + "/Backup1"));
+}
+
+TEST_F (Pack, FullCardLosesNothing)
+{
+  TmpfsMount card ("1M");
+  SKIP_UNLESS_MOUNTED (card);
+  write_file (data_ + "/contacts/a.vcf", "contact");
+  write_file (data_ + "/mail/inbox/1.eml", "mail");
+  write_file (data_ + "/settings/export/huge.bin", random_bytes (3 * 1024 * 1024, 3));
+  std::map<std::string, FileState> before = snapshot (data_);
+
+  g_autoptr (SfBackupInfo) info
+      = new_info ("Backup0", SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS,
+                  nullptr, card.path ());
+  Outcome outcome;
+  backup (info, &outcome);
+  ASSERT_NE (outcome.error, nullptr);
+  EXPECT_TRUE (g_error_matches (outcome.error, SF_ERROR, SF_ERROR_BACKUP_NO_SPACE))
+      << outcome.error->message;
+  EXPECT_FALSE (exists (card.path () + "/Backup0"));
+  EXPECT_EQ (snapshot (data_), before);
+}
+
+TEST_F (Pack, CancelInTheThirdCategoryKeepsTheFirstTwoAndEverySource)
+{
+  write_file (data_ + "/contacts/a.vcf", "contact");
+  write_file (data_ + "/mail/inbox/1.eml", "mail");
+  write_file (data_ + "/settings/export/huge.bin", random_bytes (48 * 1024 * 1024, 5));
+  std::map<std::string, FileState> before = snapshot (data_);
+
+  g_autoptr (SfBackupInfo) info
+      = new_info ("Backup0", SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS);
+  Outcome outcome;
+  bool cancelled = false;
+  backup (info, &outcome, nullptr, [&cancelled] (Outcome &progress) {
+    if (!cancelled && progress.categories.back () == SF_CATEGORY_SETTINGS)
+      cancelled = sf_backend_cancel (backend ());
+  });
+  ASSERT_TRUE (cancelled);
+  EXPECT_TRUE (outcome.cancelled);
+  EXPECT_TRUE (exists (backups_ + "/Backup0/contacts.zip"));
+  EXPECT_TRUE (exists (backups_ + "/Backup0/emails.zip"));
+  EXPECT_FALSE (exists (backups_ + "/Backup0/settings.zip"));
+  g_autoptr (GFile) dir = g_file_new_for_path ((backups_ + "/Backup0").c_str ());
+  g_autoptr (SfBackupInfo) kept = sf_backup_info_new_from_directory (dir);
+  ASSERT_NE (kept, nullptr);
+  EXPECT_EQ (sf_backup_info_get_categories (kept), SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS);
+  EXPECT_EQ (snapshot (data_), before) << "a cancelled backup deletes no source file";
+}
+
+TEST_F (Pack, UnreadableFileIsNeitherPackedNorDeleted)
+{
+  g_autofree gchar *sandbox = g_path_get_dirname (home_.c_str ());
+  g_chmod (sandbox, 0755);
+  write_file (data_ + "/contacts/readable.vcf", "open", 0666);
+  write_file (data_ + "/contacts/secret.vcf", "closed", 0000);
+  g_chmod (data_.c_str (), 0777);
+  g_chmod ((data_ + "/contacts").c_str (), 0777);
+  g_mkdir_with_parents (backups_.c_str (), 0777);
+  g_chmod (backups_.c_str (), 0777);
+
+  /* Root reads everything; an ordinary user cannot read the secret. */
+  pid_t child = fork ();
+  ASSERT_GE (child, 0);
+  if (child == 0)
+    {
+      if (setgid (65534) != 0 || setuid (65534) != 0)
+        _exit (3);
+      g_autoptr (SfBackupInfo) info = new_info ("Backup0", SF_CATEGORY_CONTACTS);
+      Outcome outcome;
+      backup (info, &outcome);
+      _exit (outcome.finished ? 0 : 1);
+    }
+  int status = 0;
+  ASSERT_EQ (waitpid (child, &status, 0), child);
+  ASSERT_TRUE (WIFEXITED (status));
+  if (WEXITSTATUS (status) == 3)
+    GTEST_SKIP () << "cannot switch to an unprivileged user";
+  ASSERT_EQ (WEXITSTATUS (status), 0);
+
+  EXPECT_FALSE (exists (data_ + "/contacts/readable.vcf"));
+  EXPECT_TRUE (exists (data_ + "/contacts/secret.vcf"));
+  std::vector<std::string> names = entry_names (backups_ + "/Backup0/contacts.zip");
+  ASSERT_EQ (names.size (), 1u);
+  EXPECT_EQ (names[0], "Root" + data_ + "/contacts/readable.vcf");
+}

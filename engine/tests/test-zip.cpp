@@ -1,0 +1,272 @@
+#include "sf-zip-reader.h"
+#include "sf-zip-writer.h"
+
+#include "tmpfs-mount.h"
+
+#include <gio/gio.h>
+#include <gsf/gsf-input-stdio.h>
+#include <gsf/gsf-output-stdio.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+/* libgsf declares no automatic cleanup of its own. */
+G_DEFINE_AUTOPTR_CLEANUP_FUNC (GsfOutput, g_object_unref)
+G_DEFINE_AUTOPTR_CLEANUP_FUNC (GsfInput, g_object_unref)
+
+namespace
+{
+struct Item
+{
+  std::string name;
+  guint mode;
+  gint64 mtime;
+  std::string data;
+  bool is_dir = false;
+};
+
+std::string
+random_bytes (gsize size, guint32 seed)
+{
+  g_autoptr (GRand) rand = g_rand_new_with_seed (seed);
+  std::string data (size, '\0');
+  for (char &byte : data)
+    byte = static_cast<char> (g_rand_int (rand));
+  return data;
+}
+
+std::string
+md5 (const std::string &data)
+{
+  g_autofree gchar *sum
+      = g_compute_checksum_for_data (G_CHECKSUM_MD5, (const guchar *)data.data (), data.size ());
+  return sum;
+}
+
+std::string
+make_temp_dir ()
+{
+  g_autofree gchar *dir = g_dir_make_tmp ("zip-XXXXXX", NULL);
+  return dir;
+}
+
+/* Writes items in uneven chunks; returns the first error, or NULL. */
+GError *
+write_archive (GsfOutput *sink, const std::vector<Item> &items)
+{
+  GError *error = NULL;
+  g_autoptr (SfZipWriter) writer = sf_zip_writer_new (sink, &error);
+  if (writer == NULL)
+    return error;
+  for (const Item &item : items)
+    {
+      if (!sf_zip_writer_begin_file (writer, item.name.c_str (), item.mode, item.mtime, &error))
+        return error;
+      for (gsize offset = 0, chunk = 1; offset < item.data.size (); offset += chunk, chunk *= 3)
+        {
+          chunk = MIN (chunk, item.data.size () - offset);
+          if (!sf_zip_writer_write (writer, item.data.data () + offset, chunk, &error))
+            return error;
+        }
+      if (!sf_zip_writer_end_file (writer, &error))
+        return error;
+    }
+  sf_zip_writer_close (writer, &error);
+  return error;
+}
+
+void
+write_file (const std::string &path, const std::vector<Item> &items)
+{
+  g_autoptr (GsfOutput) sink = gsf_output_stdio_new (path.c_str (), NULL);
+  ASSERT_NE (sink, nullptr);
+  g_autoptr (GError) error = write_archive (sink, items);
+  ASSERT_EQ (error, nullptr) << error->message;
+  ASSERT_TRUE (gsf_output_close (sink));
+}
+
+/* Reads every entry through our reader; sets error to the first failure. */
+std::vector<Item>
+read_file (const std::string &path, GError **error)
+{
+  std::vector<Item> items;
+  g_autoptr (GsfInput) source = gsf_input_stdio_new (path.c_str (), error);
+  if (source == NULL)
+    return items;
+  g_autoptr (SfZipReader) reader = sf_zip_reader_new (source, error);
+  SfZipEntry entry;
+  while (reader != NULL && sf_zip_reader_next_entry (reader, &entry, error))
+    {
+      items.push_back ({ entry.name, entry.mode, entry.mtime, "", (bool)entry.is_dir });
+      char buffer[7000];
+      gssize got;
+      while ((got = sf_zip_reader_read (reader, buffer, sizeof buffer, error)) > 0)
+        items.back ().data.append (buffer, got);
+      if (got < 0)
+        break;
+      EXPECT_EQ (entry.size, (gint64)items.back ().data.size ());
+    }
+  return items;
+}
+
+std::string
+run (const std::vector<std::string> &argv)
+{
+  std::vector<const char *> args;
+  for (const std::string &arg : argv)
+    args.push_back (arg.c_str ());
+  args.push_back (NULL);
+  g_autofree gchar *out = NULL;
+  gint status = -1;
+  g_autoptr (GError) error = NULL;
+  g_spawn_sync (NULL, (gchar **)args.data (), NULL, G_SPAWN_STDERR_TO_DEV_NULL, NULL, NULL, &out,
+                NULL, &status, &error);
+  EXPECT_TRUE (g_spawn_check_wait_status (status, NULL)) << argv[0] << " " << argv[1];
+  return out != NULL ? out : "";
+}
+
+/* Python's zipfile as the independent reader: name, Unix mode, extended-timestamp mtime, MD5. */
+const char *PYTHON_LIST = R"(
+import hashlib, struct, sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    for info in z.infolist():
+        extra, mtime = info.extra, None
+        while len(extra) >= 4:
+            tag, size = struct.unpack('<HH', extra[:4])
+            if tag == 0x5455 and extra[4] & 1:
+                mtime = struct.unpack('<i', extra[5:9])[0]
+            extra = extra[4 + size:]
+        print(info.filename, oct(info.external_attr >> 16), mtime,
+              hashlib.md5(z.read(info)).hexdigest(), sep='|')
+)";
+
+std::string
+listing (const std::vector<Item> &items)
+{
+  std::ostringstream text;
+  for (const Item &item : items)
+    text << item.name << "|0o" << std::oct << (0100000 | item.mode) << std::dec << "|" << item.mtime
+         << "|" << md5 (item.data) << "\n";
+  return text.str ();
+}
+
+std::vector<Item>
+sample_items ()
+{
+  return {
+    { "Root/home/user/.app/empty", 0600, 315532800, "" },
+    { "Root/home/user/.app/data.db", 0644, 1000000000, random_bytes (3 * 1024 * 1024 + 17, 1) },
+    { "Root/home/user/Documents/Grüße €.txt", 0755, 1234567890, "text\nline two\n" },
+  };
+}
+} // namespace
+
+TEST (ZipLayer, RoundTripThroughOurReaderAndPython)
+{
+  std::string path = make_temp_dir () + "/contacts.zip";
+  std::vector<Item> items = sample_items ();
+  write_file (path, items);
+
+  g_autoptr (GError) error = NULL;
+  std::vector<Item> back = read_file (path, &error);
+  ASSERT_EQ (error, nullptr) << error->message;
+  EXPECT_EQ (listing (back), listing (items));
+  for (const Item &item : back)
+    EXPECT_FALSE (item.is_dir) << item.name;
+
+  EXPECT_EQ (run ({ "/usr/bin/python3", "-c", PYTHON_LIST, path }), listing (items));
+  run ({ "/usr/bin/unzip", "-tq", path });
+}
+
+TEST (ZipLayer, DirectoriesRefusedNamesAndNegativeTimes)
+{
+  std::string dir = make_temp_dir ();
+  std::string path = dir + "/settings.zip";
+  run ({ "/usr/bin/python3", "-c",
+         "import sys, zipfile\n"
+         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+         "    z.writestr('Root/etc/', '')\n"
+         "    z.writestr('Root/etc/a', 'x')\n",
+         path });
+  {
+    g_autoptr (GsfOutput) sink = gsf_output_stdio_new ((dir + "/old.zip").c_str (), NULL);
+    g_autoptr (SfZipWriter) writer = sf_zip_writer_new (sink, NULL);
+    g_autoptr (GError) refused = NULL;
+    EXPECT_FALSE (sf_zip_writer_begin_file (writer, "Root/latin-\xe9", 0644, 0, &refused));
+    EXPECT_TRUE (g_error_matches (refused, G_IO_ERROR, G_IO_ERROR_INVALID_ARGUMENT));
+    ASSERT_TRUE (sf_zip_writer_begin_file (writer, "Root/old", 0644, -86400, NULL));
+    ASSERT_TRUE (sf_zip_writer_end_file (writer, NULL) && sf_zip_writer_close (writer, NULL));
+    ASSERT_TRUE (gsf_output_close (sink));
+  }
+
+  g_autoptr (GError) error = NULL;
+  std::vector<Item> back = read_file (path, &error);
+  ASSERT_EQ (error, nullptr) << error->message;
+  ASSERT_EQ (back.size (), 2u);
+  EXPECT_TRUE (back[0].is_dir);
+  EXPECT_FALSE (back[1].is_dir);
+  EXPECT_EQ (back[1].data, "x");
+
+  back = read_file (dir + "/old.zip", &error);
+  ASSERT_EQ (back.size (), 1u);
+  EXPECT_EQ (back[0].mtime, 0);
+  EXPECT_EQ (error, nullptr);
+}
+
+TEST (ZipLayer, DamagedArchivesFail)
+{
+  std::string dir = make_temp_dir ();
+  std::string good = dir + "/good.zip";
+  write_file (good, sample_items ());
+  g_autofree gchar *contents = NULL;
+  gsize length = 0;
+  ASSERT_TRUE (g_file_get_contents (good.c_str (), &contents, &length, NULL));
+  std::string bytes (contents, length);
+
+  /* The stored checksum of the first entry with data, wherever it is repeated. */
+  gsize central = bytes.find ("PK\x01\x02");
+  ASSERT_NE (central, std::string::npos);
+  central = bytes.find ("PK\x01\x02", central + 4);
+  std::string crc = bytes.substr (central + 16, 4);
+  std::string wrong_crc = bytes;
+  for (gsize at = 0; (at = wrong_crc.find (crc, at)) != std::string::npos; at += 4)
+    wrong_crc[at] ^= 1;
+
+  std::string flipped = bytes;
+  flipped[bytes.size () / 2] ^= 0x40;
+
+  const std::vector<std::pair<std::string, std::string>> cases = {
+    { "truncated", bytes.substr (0, bytes.size () - 1) },
+    { "half", bytes.substr (0, bytes.size () / 2) },
+    { "flipped", flipped },
+    { "wrong-crc", wrong_crc },
+    { "not-zip", std::string (4096, 'a') },
+    { "empty", "" },
+  };
+  for (const auto &[name, data] : cases)
+    {
+      std::string path = dir + "/" + name + ".zip";
+      ASSERT_TRUE (g_file_set_contents (path.c_str (), data.data (), data.size (), NULL));
+      g_autoptr (GError) error = NULL;
+      read_file (path, &error);
+      ASSERT_NE (error, nullptr) << name;
+      EXPECT_TRUE (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA))
+          << name << ": " << error->message;
+    }
+}
+
+TEST (ZipLayer, FailingSinkIsReported)
+{
+  TmpfsMount tmpfs ("256k");
+  SKIP_UNLESS_MOUNTED (tmpfs);
+  g_autoptr (GsfOutput) sink = gsf_output_stdio_new ((tmpfs.path () + "/full.zip").c_str (), NULL);
+  ASSERT_NE (sink, nullptr);
+
+  g_autoptr (GError) error = write_archive (sink, sample_items ());
+  ASSERT_NE (error, nullptr);
+  EXPECT_TRUE (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_NO_SPACE)) << error->message;
+  ASSERT_NE (gsf_output_error (sink), nullptr);
+  EXPECT_STREQ (error->message, gsf_output_error (sink)->message);
+}
