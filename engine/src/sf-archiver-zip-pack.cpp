@@ -62,20 +62,21 @@ struct CategoryOutput
     return closed;
   }
 
+  static void release (GsfOutput *output)
+  {
+    if (output == NULL)
+      return;
+    if (!gsf_output_is_closed (output))
+      gsf_output_close (output);
+    g_object_unref (output);
+  }
+
   ~CategoryOutput ()
   {
     if (zip != NULL)
       sf_zip_writer_free (zip);
-    if (crypt != NULL)
-      {
-        gsf_output_close (crypt);
-        g_object_unref (crypt);
-      }
-    if (file != NULL)
-      {
-        gsf_output_close (file);
-        g_object_unref (file);
-      }
+    release (crypt);
+    release (file);
   }
 };
 
