@@ -646,3 +646,13 @@ _sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory category, const g
                  zip_error->message);
   return reader;
 }
+
+SfZipReader *
+sf_archiver_zip_open_category (SfBackupInfo *backup_info, SfCategory category,
+                               const gchar *password, GError **error)
+{
+  g_return_val_if_fail (backup_info != NULL, NULL);
+  g_return_val_if_fail (error == NULL || *error == NULL, NULL);
+
+  return _sf_archiver_zip_open_category (backup_info, category, password, error);
+}
