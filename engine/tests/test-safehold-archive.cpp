@@ -1,7 +1,10 @@
 #include "archiver-test-support.h"
 
+#include "gsf-input-crypt.h"
 #include "sf-zip-writer.h"
+#include "tmpfs-mount.h"
 
+#include <gsf/gsf-input-stdio.h>
 #include <gsf/gsf-output-stdio.h>
 #include <unistd.h>
 
@@ -96,6 +99,24 @@ protected:
     return path;
   }
 
+  /* A wrong password for "locked" that the cipher's padding check lets through, or refuses. */
+  std::string wrong_password (bool passes_padding)
+  {
+    for (int attempt = 0; attempt < 1000; attempt++)
+      {
+        std::string guess = "guess" + std::to_string (attempt);
+        GsfInput *file = gsf_input_stdio_new ((backups_ + "/locked/bookmarks.zip").c_str (), NULL);
+        GsfInput *plain = gsf_input_crypt_new (file, guess.c_str (), NULL);
+        g_object_unref (file);
+        if (plain != NULL)
+          g_object_unref (plain);
+        if ((plain != NULL) == passes_padding)
+          return guess;
+      }
+    ADD_FAILURE () << "no such password";
+    return "";
+  }
+
   /* The backed-up files whose path has part in it, keyed as they are below a DEST. */
   std::map<std::string, FileState> expected (const std::vector<std::string> &parts)
   {
@@ -167,10 +188,14 @@ TEST_F (SafeholdArchive, VerifyTellsIntactWrongPasswordAndCorrupt)
       = tool ({ "verify", backups_ + "/locked", "--password-file", password_file ("secret") });
   EXPECT_EQ (locked.status, 0) << locked.err;
   EXPECT_EQ (locked.out, "bookmarks: ok\n");
-  ToolRun wrong
-      = tool ({ "verify", backups_ + "/locked", "--password-file", password_file ("guess") });
-  EXPECT_EQ (wrong.status, 3);
-  EXPECT_EQ (wrong.out, "bookmarks: wrong password\n");
+  /* Wrong passwords: one that the cipher's padding check refuses, and one it lets through. */
+  for (const std::string &guess : { wrong_password (false), wrong_password (true) })
+    {
+      ToolRun wrong
+          = tool ({ "verify", backups_ + "/locked", "--password-file", password_file (guess) });
+      EXPECT_EQ (wrong.status, 3) << guess;
+      EXPECT_EQ (wrong.out, "bookmarks: wrong password\n") << guess;
+    }
   ToolRun none = tool ({ "verify", backups_ + "/locked" });
   EXPECT_EQ (none.status, 3);
   EXPECT_NE (none.err.find ("--password-file"), std::string::npos) << none.err;
@@ -220,6 +245,19 @@ TEST_F (SafeholdArchive, ExtractReproducesFilesAndKeepsExistingOnes)
   ToolRun replace = tool ({ "extract", backups_ + "/plain", dest, "--overwrite" });
   EXPECT_EQ (replace.status, 0) << replace.err;
   EXPECT_EQ (below (dest), files_) << "no temporary files are left either";
+}
+
+TEST_F (SafeholdArchive, ExtractOntoAFullDiskStopsAndLeavesNoPartialFile)
+{
+  TmpfsMount tmpfs ("1M");
+  SKIP_UNLESS_MOUNTED (tmpfs);
+  make_backups ();
+  ToolRun run = tool ({ "extract", backups_ + "/plain", tmpfs.path () });
+  EXPECT_EQ (run.status, 2);
+  EXPECT_NE (run.err.find (data_ + "/mail/inbox/1.eml: could not write it: No space left"),
+             std::string::npos)
+      << run.err;
+  EXPECT_EQ (below (tmpfs.path ()), expected ({ "/contacts/" }));
 }
 
 TEST_F (SafeholdArchive, ExtractDoesNotFollowLinksBelowDest)

@@ -20,6 +20,8 @@ namespace
 {
 const gsize copy_buffer_size = 256 * 1024;
 const gchar *const root_prefix = "Root/";
+/* Existing files named one by one; the rest are counted in the summary. */
+const guint existing_files_named = 10;
 
 enum EntryResult
 {
@@ -40,6 +42,7 @@ struct Extraction
   int folder_fd = -1;
   guint written = 0;
   guint not_written = 0;
+  guint existing = 0;
 };
 
 G_GNUC_PRINTF (2, 3)
@@ -53,6 +56,14 @@ report (Extraction *extraction, const gchar *format, ...)
   vfprintf (stderr, format, arguments);
   fputc ('\n', stderr);
   va_end (arguments);
+}
+
+void
+report_existing (Extraction *extraction, const std::string &shown)
+{
+  if (extraction->existing++ < existing_files_named)
+    report (extraction, "%s: not extracted: it exists; give --overwrite to replace it",
+            shown.c_str ());
 }
 
 /* Whether errno says DEST as a whole cannot take more data. */
@@ -128,12 +139,14 @@ open_folder (Extraction *extraction, const std::vector<std::string> &components,
   extraction->folder_fd = walk_folder (extraction, components, count);
   if (extraction->folder_fd < 0)
     {
+      int saved_errno = errno;
       const gchar *reason = errno == ELOOP || errno == ENOTDIR
                                 ? "a symbolic link or a file is in the way of a folder on it; "
                                   "extract into an empty DEST"
                                 : g_strerror (errno);
       report (extraction, "%s/%s: could not create the folder: %s", extraction->dest.c_str (),
               folder.c_str (), reason);
+      errno = saved_errno;
     }
   return extraction->folder_fd;
 }
@@ -233,8 +246,7 @@ may_write (Extraction *extraction, int folder, const gchar *name, const std::str
     report (extraction, "%s: not extracted: a folder of that name is there; move it away",
             shown.c_str ());
   else if (!extraction->overwrite)
-    report (extraction, "%s: not extracted: it exists; give --overwrite to replace it",
-            shown.c_str ());
+    report_existing (extraction, shown);
   else
     return TRUE;
   return FALSE;
@@ -246,8 +258,7 @@ write_failed (Extraction *extraction, const std::string &shown, int error_number
 {
   extraction->not_written++;
   if (error_number == EEXIST)
-    report (extraction, "%s: not extracted: it exists; give --overwrite to replace it",
-            shown.c_str ());
+    report_existing (extraction, shown);
   else
     report (extraction, "%s: could not write it: %s; check that DEST is writable and has room",
             shown.c_str (), g_strerror (error_number));
@@ -385,6 +396,18 @@ chosen_categories (SfBackupInfo *info, const ArchiveOptions &options)
   return chosen;
 }
 
+void
+print_summary (const Extraction *extraction)
+{
+  printf ("%u files extracted to %s", extraction->written, extraction->dest.c_str ());
+  if (extraction->existing > 0)
+    printf ("; %u existing files kept (give --overwrite to replace them)", extraction->existing);
+  if (extraction->not_written > extraction->existing)
+    printf ("; %u files not extracted (see the messages above)",
+            extraction->not_written - extraction->existing);
+  printf ("\n");
+}
+
 int
 open_dest (const std::string &dest)
 {
@@ -445,9 +468,8 @@ archive_extract (const ArchiveOptions &options)
                               options.quiet);
       status = extract_categories (&extraction, info, categories,
                                    password[0] != '\0' ? password : NULL);
-      if (!options.quiet)
-        printf ("%u files extracted to %s%s\n", extraction.written, extraction.dest.c_str (),
-                extraction.not_written > 0 ? "; some were not (see the messages above)" : "");
+      if (!options.quiet && status != ARCHIVE_STATUS_PASSWORD)
+        print_summary (&extraction);
       g_free (extraction.buffer);
       if (extraction.folder_fd >= 0)
         close (extraction.folder_fd);

@@ -3,6 +3,8 @@
 
 #include "safehold-archive.h"
 
+#include "sf-log.h"
+
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -29,7 +31,8 @@ const gchar *const summary
       "\n"
       "Passwords are read from --password-file FILE (its first line), or asked for when the\n"
       "standard input is a terminal; never from the command line.\n"
-      "Run \"safehold-archive COMMAND --help\" for the options of a command.";
+      "Run \"safehold-archive COMMAND --help\" for the options of a command. With SF_DEBUG set in\n"
+      "the environment, the engine's own diagnostics are shown too.";
 
 struct Command
 {
@@ -132,6 +135,8 @@ int
 main (int argc, char **argv)
 {
   setlocale (LC_ALL, "");
+  /* The tool says itself what went wrong; the engine's own lines are for debugging. */
+  sf_log_start (g_getenv ("SF_DEBUG") != NULL ? 2 : 0);
   if (argc < 2)
     {
       print_usage (stderr);
