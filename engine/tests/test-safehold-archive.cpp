@@ -17,6 +17,17 @@ struct ToolRun
   std::string err;
 };
 
+void
+flip_middle_byte (const std::string &path)
+{
+  gchar *bytes = NULL;
+  gsize length = 0;
+  ASSERT_TRUE (g_file_get_contents (path.c_str (), &bytes, &length, NULL));
+  bytes[length / 2] ^= 0x01;
+  ASSERT_TRUE (g_file_set_contents (path.c_str (), bytes, length, NULL));
+  g_free (bytes);
+}
+
 std::string
 random_bytes (gsize size, guint32 seed)
 {
@@ -94,7 +105,7 @@ protected:
 
   std::string password_file (const std::string &password)
   {
-    std::string path = home_ + "/password-" + password;
+    std::string path = out_ + "/password-" + password;
     write_file (path, password + "\n", 0600);
     return path;
   }
@@ -128,7 +139,16 @@ protected:
     return files;
   }
 
+  void TearDown () override
+  {
+    g_autofree gchar *command = g_strdup_printf ("rm -rf '%s'", out_.c_str ());
+    EXPECT_EQ (system (command), 0);
+    ArchiverTest::TearDown ();
+  }
+
   std::map<std::string, FileState> files_;
+  /* Destinations and password files, emptied after every test. */
+  const std::string out_ = std::string (g_get_home_dir ()) + "/out";
 };
 
 TEST_F (SafeholdArchive, ListAndShowPrintTheMetadata)
@@ -173,7 +193,7 @@ TEST_F (SafeholdArchive, ListAndShowPrintTheMetadata)
              std::string::npos);
 
   EXPECT_EQ (tool ({ "show", backups_ + "/junk" }).status, 2);
-  EXPECT_EQ (tool ({ "list", home_ + "/nowhere" }).status, 2);
+  EXPECT_EQ (tool ({ "list", out_ + "/nowhere" }).status, 2);
   EXPECT_EQ (tool ({ "shuffle" }).status, 2);
 }
 
@@ -200,14 +220,7 @@ TEST_F (SafeholdArchive, VerifyTellsIntactWrongPasswordAndCorrupt)
   EXPECT_EQ (none.status, 3);
   EXPECT_NE (none.err.find ("--password-file"), std::string::npos) << none.err;
 
-  /* One flipped byte in the middle of the e-mail archive. */
-  std::string archive = backups_ + "/plain/emails.zip";
-  gchar *bytes = NULL;
-  gsize length = 0;
-  ASSERT_TRUE (g_file_get_contents (archive.c_str (), &bytes, &length, NULL));
-  bytes[length / 2] ^= 0x01;
-  ASSERT_TRUE (g_file_set_contents (archive.c_str (), bytes, length, NULL));
-  g_free (bytes);
+  flip_middle_byte (backups_ + "/plain/emails.zip");
   ToolRun corrupt = tool ({ "verify", backups_ + "/plain", "--quiet" });
   EXPECT_EQ (corrupt.status, 1);
   EXPECT_TRUE (g_str_has_prefix (corrupt.out.c_str (), "contacts: ok\nemails: corrupt ("))
@@ -217,7 +230,7 @@ TEST_F (SafeholdArchive, VerifyTellsIntactWrongPasswordAndCorrupt)
 TEST_F (SafeholdArchive, ExtractReproducesFilesAndKeepsExistingOnes)
 {
   make_backups ();
-  std::string dest = home_ + "/dest";
+  std::string dest = out_ + "/dest";
   ToolRun plain = tool ({ "extract", backups_ + "/plain", dest });
   EXPECT_EQ (plain.status, 0) << plain.err;
   EXPECT_EQ (plain.out, "3 files extracted to " + dest + "\n");
@@ -228,7 +241,7 @@ TEST_F (SafeholdArchive, ExtractReproducesFilesAndKeepsExistingOnes)
   EXPECT_EQ (locked.status, 0) << locked.err;
   EXPECT_EQ (below (dest), files_);
 
-  std::string only = home_ + "/only-contacts";
+  std::string only = out_ + "/only-contacts";
   EXPECT_EQ (tool ({ "extract", backups_ + "/plain", only, "-c", "contacts", "-q" }).status, 0);
   EXPECT_EQ (below (only), expected ({ "/contacts/" }));
   EXPECT_EQ (tool ({ "extract", backups_ + "/plain", only, "-c", "bookmarks" }).status, 2);
@@ -247,6 +260,21 @@ TEST_F (SafeholdArchive, ExtractReproducesFilesAndKeepsExistingOnes)
   EXPECT_EQ (below (dest), files_) << "no temporary files are left either";
 }
 
+TEST_F (SafeholdArchive, ExtractOfADamagedArchiveLeavesNoHalfWrittenFile)
+{
+  make_backups ();
+  flip_middle_byte (backups_ + "/plain/emails.zip");
+  std::string dest = out_ + "/dest";
+  ToolRun run = tool ({ "extract", backups_ + "/plain", dest });
+  EXPECT_EQ (run.status, 1);
+  EXPECT_NE (
+      run.err.find (dest + data_ + "/mail/inbox/1.eml: not extracted: the archive is damaged"),
+      std::string::npos)
+      << run.err;
+  EXPECT_NE (run.err.find ("emails.zip: damaged: "), std::string::npos) << run.err;
+  EXPECT_EQ (below (dest), expected ({ "/contacts/" }));
+}
+
 TEST_F (SafeholdArchive, ExtractOntoAFullDiskStopsAndLeavesNoPartialFile)
 {
   TmpfsMount tmpfs ("1M");
@@ -263,8 +291,8 @@ TEST_F (SafeholdArchive, ExtractOntoAFullDiskStopsAndLeavesNoPartialFile)
 TEST_F (SafeholdArchive, ExtractDoesNotFollowLinksBelowDest)
 {
   make_backups ();
-  std::string dest = home_ + "/linked";
-  std::string outside = home_ + "/outside";
+  std::string dest = out_ + "/linked";
+  std::string outside = out_ + "/outside";
   g_mkdir_with_parents (outside.c_str (), 0755);
   /* The first folder of every file's path leads elsewhere. */
   std::string first = data_.substr (0, data_.find ('/', 1));
@@ -301,7 +329,7 @@ TEST_F (SafeholdArchive, ExtractRefusesEntriesThatLeadOutsideDest)
   sf_backup_info_set_data_amount (info, SF_CATEGORY_CONTACTS, 20, 5);
   ASSERT_EQ (sf_backup_info_write_metadata (info), nullptr);
 
-  std::string dest = home_ + "/deep/down/dest";
+  std::string dest = out_ + "/deep/down/dest";
   ToolRun run = tool ({ "extract", dir, dest });
   EXPECT_EQ (run.status, 1);
   for (const char *name :
