@@ -18,7 +18,8 @@ set_corrupt (GError **error, SfCategory category, const GError *cause)
 
 /* Reads the current entry's data to its end, which verifies its checksum. */
 gboolean
-read_entry (SfZipReader *reader, guint8 *buffer, guint64 *size, GError **error)
+read_entry (SfZipReader *reader, guint8 *buffer, guint64 *size, SfArchiveProgressFunc progress,
+            gpointer data, GError **error)
 {
   *size = 0;
   for (;;)
@@ -29,6 +30,8 @@ read_entry (SfZipReader *reader, guint8 *buffer, guint64 *size, GError **error)
       if (count == 0)
         return TRUE;
       *size += count;
+      if (progress != NULL)
+        progress (count, data);
     }
 }
 } // namespace
@@ -37,6 +40,16 @@ gboolean
 sf_archiver_zip_check_category (SfBackupInfo *backup_info, SfCategory category,
                                 const gchar *password, SfArchiveCheckFunc func, gpointer data,
                                 GError **error)
+{
+  return sf_archiver_zip_check_category_with_progress (backup_info, category, password, func, NULL,
+                                                       data, error);
+}
+
+gboolean
+sf_archiver_zip_check_category_with_progress (SfBackupInfo *backup_info, SfCategory category,
+                                              const gchar *password, SfArchiveCheckFunc func,
+                                              SfArchiveProgressFunc progress, gpointer data,
+                                              GError **error)
 {
   g_return_val_if_fail (backup_info != NULL, FALSE);
   g_return_val_if_fail (error == NULL || *error == NULL, FALSE);
@@ -62,7 +75,7 @@ sf_archiver_zip_check_category (SfBackupInfo *backup_info, SfCategory category,
   while (intact && sf_zip_reader_next_entry (reader, &entry, &read_error))
     {
       guint64 size = 0;
-      intact = read_entry (reader, buffer, &size, &read_error);
+      intact = read_entry (reader, buffer, &size, progress, data, &read_error);
       std::string name = entry.name;
       if (intact && !entry.is_dir && func != NULL && name.compare (0, root.size (), root) == 0)
         func (name.c_str () + root.size (), size, data);

@@ -3,6 +3,7 @@
 #include "sf-archiver.h"
 #include "sf-backup-info.h"
 #include "sf-user-files.h"
+#include "sf-zip-reader.h"
 
 G_BEGIN_DECLS
 
@@ -20,11 +21,26 @@ SfArchiver *sf_archiver_zip_new_restore (SfBackupInfo *backup_info, SfCategory c
 /* Called for every entry a check reads; name is relative to the archive's root folder. */
 typedef void (*SfArchiveCheckFunc) (const gchar *name, guint64 size, gpointer data);
 
+/* Called after every chunk a check reads, with the number of entry bytes in it. */
+typedef void (*SfArchiveProgressFunc) (guint64 bytes, gpointer data);
+
 /* Reads a category archive of backup_info to the end without restoring anything: every entry's
  * data and checksum. FALSE with SF_ERROR_WRONG_PASSWORD or SF_ERROR_RESTORE_CORRUPT_BACKUP when
  * it cannot be read. */
 gboolean sf_archiver_zip_check_category (SfBackupInfo *backup_info, SfCategory category,
                                          const gchar *password, SfArchiveCheckFunc func,
                                          gpointer data, GError **error);
+/* The same, calling progress (which may be NULL) as the data goes by. */
+gboolean sf_archiver_zip_check_category_with_progress (SfBackupInfo *backup_info,
+                                                       SfCategory category, const gchar *password,
+                                                       SfArchiveCheckFunc func,
+                                                       SfArchiveProgressFunc progress,
+                                                       gpointer data, GError **error);
+
+/* Opens a category archive of backup_info for reading its entries, decrypting with password when
+ * it is not NULL. NULL with SF_ERROR_WRONG_PASSWORD when the password does not decrypt it, or
+ * another SF_ERROR when the archive cannot be opened. */
+SfZipReader *sf_archiver_zip_open_category (SfBackupInfo *backup_info, SfCategory category,
+                                            const gchar *password, GError **error);
 
 G_END_DECLS
