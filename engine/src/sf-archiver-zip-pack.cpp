@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -62,20 +63,21 @@ struct CategoryOutput
     return closed;
   }
 
+  static void release (GsfOutput *output)
+  {
+    if (output == NULL)
+      return;
+    if (!gsf_output_is_closed (output))
+      gsf_output_close (output);
+    g_object_unref (output);
+  }
+
   ~CategoryOutput ()
   {
     if (zip != NULL)
       sf_zip_writer_free (zip);
-    if (crypt != NULL)
-      {
-        gsf_output_close (crypt);
-        g_object_unref (crypt);
-      }
-    if (file != NULL)
-      {
-        gsf_output_close (file);
-        g_object_unref (file);
-      }
+    release (crypt);
+    release (file);
   }
 };
 
@@ -138,18 +140,19 @@ file_list (SfBackupLocations *locations, SfCategory category)
   return entries;
 }
 
-/* "Root/<parent path without its leading slash>/<base name>" */
+/* "<parent path without its leading slash>/<base name>", the name below the root folder */
 std::string
-entry_name (const std::string &path)
+relative_name (const std::string &path)
 {
-  return std::string (SF_ARCHIVER_ZIP_ROOT) + "/" + path.substr (path.find_first_not_of ('/'));
+  return path.substr (path.find_first_not_of ('/'));
 }
 
-/* Copies one open source file into the archive entry begun for it. */
+/* Copies one open source file into the archive entry begun for it; copied counts its bytes. */
 Result
-copy_file (SfArchiverZip *self, SfZipWriter *zip, gint fd, GError **error)
+copy_file (SfArchiverZip *self, SfZipWriter *zip, gint fd, guint64 *copied, GError **error)
 {
   SfArchiver *archiver = SF_ARCHIVER (self);
+  *copied = 0;
   for (;;)
     {
       if (sf_archiver_is_cancelled (archiver))
@@ -169,16 +172,18 @@ copy_file (SfArchiverZip *self, SfZipWriter *zip, gint fd, GError **error)
           set_write_error (self, error, "Backup, could not write to archive");
           return RESULT_FAILED;
         }
+      *copied += count;
       sf_archiver_add_processed_size (archiver, count);
       sf_archiver_update_progress (archiver);
     }
 }
 
-/* Stores one listed file. Files that cannot be opened are skipped: they are not lost, since only
- * stored files are ever deleted. */
+/* Stores one listed file and appends it to stored. Files that cannot be opened are skipped: they
+ * are not lost, since only stored files are ever deleted. */
 Result
 pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry,
-           std::vector<PackedFile> *packed, GError **error)
+           std::vector<SfArchiverZipStored> *stored, std::vector<PackedFile> *packed,
+           GError **error)
 {
   if (g_file_info_get_file_type (entry->info) != G_FILE_TYPE_REGULAR)
     {
@@ -199,8 +204,10 @@ pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry,
     }
 
   g_autoptr (GError) begin_error = NULL;
-  if (!sf_zip_writer_begin_file (zip, entry_name (path).c_str (), before.st_mode & 0777,
-                                 before.st_mtime, &begin_error))
+  std::string name = relative_name (path);
+  std::string full_name = std::string (SF_ARCHIVER_ZIP_ROOT) + "/" + name;
+  if (!sf_zip_writer_begin_file (zip, full_name.c_str (), before.st_mode & 0777, before.st_mtime,
+                                 &begin_error))
     {
       close (fd);
       /* A name the archive cannot hold costs only that file, which stays where it is. */
@@ -212,7 +219,8 @@ pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry,
       set_write_error (self, error, "Could not create file in archive");
       return RESULT_FAILED;
     }
-  Result result = copy_file (self, zip, fd, error);
+  guint64 copied = 0;
+  Result result = copy_file (self, zip, fd, &copied, error);
   struct stat after;
   gboolean unchanged = fstat (fd, &after) == 0 && after.st_size == before.st_size
                        && after.st_mtime == before.st_mtime;
@@ -225,6 +233,7 @@ pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry,
   if (result != RESULT_DONE)
     return result;
 
+  stored->push_back ({ name, copied });
   sf_archiver_add_processed_files (SF_ARCHIVER (self), 1);
   sf_archiver_update_progress (SF_ARCHIVER (self));
   /* A file that changed while it was read holds more than the archive; it stays. */
@@ -237,13 +246,15 @@ pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry,
 
 Result
 pack_entries (SfArchiverZip *self, SfZipWriter *zip, GSList *entries,
-              std::vector<PackedFile> *packed, GError **error)
+              std::vector<SfArchiverZipStored> *stored, std::vector<PackedFile> *packed,
+              GError **error)
 {
   for (GSList *item = entries; item != NULL; item = item->next)
     {
       if (sf_archiver_is_cancelled (SF_ARCHIVER (self)))
         return RESULT_CANCELLED;
-      Result result = pack_file (self, zip, static_cast<SfFileEntry *> (item->data), packed, error);
+      Result result
+          = pack_file (self, zip, static_cast<SfFileEntry *> (item->data), stored, packed, error);
       if (result != RESULT_DONE)
         return result;
     }
@@ -277,7 +288,8 @@ open_category_output (SfArchiverZip *self, const gchar *path, CategoryOutput *ou
   return RESULT_DONE;
 }
 
-/* Writes the archive of one category. The ordinary files it stored are appended to packed. */
+/* Writes the archive of one category and reads it back. The ordinary files it stored are appended
+ * to packed. */
 Result
 pack_category (SfArchiverZip *self, SfCategory category, std::vector<PackedFile> *packed,
                GError **error)
@@ -301,14 +313,15 @@ pack_category (SfArchiverZip *self, SfCategory category, std::vector<PackedFile>
   guint32 start_files = sf_archiver_get_processed_files (archiver);
   guint64 start_size = sf_archiver_get_processed_size (archiver);
   size_t start_packed = packed->size ();
+  std::vector<SfArchiverZipStored> stored;
   {
     CategoryOutput output;
     if (result == RESULT_DONE)
       result = open_category_output (self, path, &output, error);
     if (result == RESULT_DONE)
-      result = pack_entries (self, output.zip, ordinary, packed, error);
+      result = pack_entries (self, output.zip, ordinary, &stored, packed, error);
     if (result == RESULT_DONE)
-      result = pack_entries (self, output.zip, permanent, NULL, error);
+      result = pack_entries (self, output.zip, permanent, &stored, NULL, error);
     if (result == RESULT_DONE && !output.close (NULL))
       {
         SF_LOG_WARNING ("Backup, couldn't close root category output");
@@ -318,6 +331,9 @@ pack_category (SfArchiverZip *self, SfCategory category, std::vector<PackedFile>
   }
   sf_file_entry_list_free (ordinary);
   sf_file_entry_list_free (permanent);
+  if (result == RESULT_DONE
+      && !_sf_archiver_zip_verify_category (self, category, std::move (stored), error))
+    result = RESULT_FAILED;
 
   if (result != RESULT_DONE)
     {

@@ -7,6 +7,9 @@
 #include "sf-restore-transform.h"
 #include "sf-zip-reader.h"
 
+#include <string>
+#include <vector>
+
 G_BEGIN_DECLS
 
 struct _SfArchiverZip
@@ -43,3 +46,18 @@ SfZipReader *_sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory cate
                                              const gchar *password, GError **error);
 
 G_END_DECLS
+
+/* One file as it went into a category archive: its name below the root folder and the bytes
+ * written for it. */
+struct SfArchiverZipStored
+{
+  std::string name;
+  guint64 size;
+
+  auto operator<=> (const SfArchiverZipStored &other) const = default;
+};
+
+/* Brings a closed category archive to the medium and reads it back whole; TRUE when it holds
+ * exactly the files of stored, FALSE with SF_ERROR_BACKUP_FAILED otherwise. */
+gboolean _sf_archiver_zip_verify_category (SfArchiverZip *self, SfCategory category,
+                                           std::vector<SfArchiverZipStored> stored, GError **error);

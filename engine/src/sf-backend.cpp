@@ -1,9 +1,17 @@
 #include "sf-backend.h"
 
+#include "sf-archiver-zip.h"
 #include "sf-backup-configurations.h"
 #include "sf-backup-locations.h"
+#include "sf-error.h"
 #include "sf-log.h"
 #include "sf-startup-flags.h"
+#include "sf-target-fake.h"
+#include "sf-target-manager.h"
+#include "sf-utils.h"
+
+#include <glib/gstdio.h>
+#include <sys/stat.h>
 
 namespace
 {
@@ -23,7 +31,10 @@ struct _SfBackend
 {
   GObject parent_instance;
 
+  SfTargetManager *target_manager;
   SfArchiver *archiver;
+  SfTarget *target;
+  SfBackupInfo *info;
 
   SfBackendState state;
   gboolean cancel_pending;
@@ -32,6 +43,7 @@ struct _SfBackend
   guint watchdog_source;
   gint64 watchdog_reference;
   gboolean second_chance;
+  gint64 (*clock) (void);
 
   GTimer *timer;
   GMainLoop *wait_loop;
@@ -77,6 +89,8 @@ reset (SfBackend *backend)
   g_clear_error (&backend->error);
   remove_watchdog (backend);
   g_clear_object (&backend->archiver);
+  g_clear_object (&backend->target);
+  g_clear_pointer (&backend->info, sf_backup_info_unref);
 }
 
 void
@@ -224,11 +238,17 @@ quit_wait_idle (gpointer data)
   return G_SOURCE_REMOVE;
 }
 
+gint64
+wall_clock_seconds (void)
+{
+  return g_get_real_time () / G_USEC_PER_SEC;
+}
+
 gboolean
 watchdog_tick (gpointer data)
 {
   SfBackend *backend = SF_BACKEND (data);
-  gint64 now = g_get_real_time () / G_USEC_PER_SEC;
+  gint64 now = backend->clock ();
   if (!backend->second_chance && now < backend->watchdog_reference)
     {
       SF_LOG_WARNING ("Watchdog, time set back, try again");
@@ -252,9 +272,75 @@ watchdog_tick (gpointer data)
 void
 start_watchdog (SfBackend *backend)
 {
-  backend->watchdog_reference = (gint32)(g_get_real_time () / G_USEC_PER_SEC);
+  backend->watchdog_reference = (gint32)backend->clock ();
   backend->second_chance = FALSE;
   backend->watchdog_source = g_timeout_add (watchdog_interval_ms, watchdog_tick, backend);
+}
+dev_t
+device_of (const gchar *path)
+{
+  struct stat info;
+  return path != NULL && g_stat (path, &info) == 0 ? info.st_dev : 0;
+}
+
+/* Something is mounted at path when it lies on another device than "/". */
+gboolean
+is_mounted (const gchar *path)
+{
+  if (device_of (path) == device_of ("/"))
+    {
+      SF_LOG_WARNING ("Extra check for mounted: no card.");
+      return FALSE;
+    }
+  return TRUE;
+}
+
+gboolean
+target_is_mounted (SfTarget *target)
+{
+  if (SF_IS_TARGET_FAKE (target))
+    {
+      SF_LOG_DEBUG ("Using a fake target\n");
+      return TRUE;
+    }
+  g_autoptr (GFile) root = g_file_new_for_uri (sf_target_get_uri (target));
+  g_autofree gchar *path = g_file_get_path (root);
+  return is_mounted (path);
+}
+
+gboolean
+fail_start (GError **error, gint code, const gchar *message)
+{
+  SF_LOG_WARNING ("%s", message);
+  g_set_error_literal (error, SF_ERROR, code, message);
+  return FALSE;
+}
+
+/* A backup is one directory right below the backups location. */
+gboolean
+is_plain_name (const gchar *name)
+{
+  return name[0] != '\0' && strchr (name, '/') == NULL && strcmp (name, ".") != 0
+         && strcmp (name, "..") != 0;
+}
+
+const gchar *
+text_or_null (const gchar *text)
+{
+  return text != NULL && text[0] != '\0' ? text : NULL;
+}
+
+/* Holds the operation's target and info and starts archiver on it. */
+gboolean
+start_operation (SfBackend *backend, SfTarget *target, SfBackupInfo *info, SfArchiver *archiver,
+                 SfBackendState state)
+{
+  g_set_object (&backend->target, target);
+  backend->info = sf_backup_info_ref (info);
+  if (_sf_backend_run_archiver (backend, archiver, state))
+    return TRUE;
+  reset (backend);
+  return FALSE;
 }
 } // namespace
 
@@ -266,6 +352,7 @@ sf_backend_finalize (GObject *object)
     SF_LOG_WARNING ("Finalizing backend when not ready.");
   reset (backend);
   g_clear_pointer (&backend->restore_failure, sf_restore_failure_unref);
+  g_clear_object (&backend->target_manager);
   g_timer_destroy (backend->timer);
   g_main_loop_unref (backend->wait_loop);
   g_async_queue_unref (backend->events);
@@ -301,6 +388,8 @@ sf_backend_class_init (SfBackendClass *klass)
 static void
 sf_backend_init (SfBackend *backend)
 {
+  backend->target_manager = SF_TARGET_MANAGER (g_object_ref (sf_target_manager_get ()));
+  backend->clock = wall_clock_seconds;
   backend->timer = g_timer_new ();
   g_timer_stop (backend->timer);
   backend->wait_loop = g_main_loop_new (NULL, FALSE);
@@ -314,6 +403,64 @@ sf_backend_new (void)
     g_error ("You are only allowed to create one global instance of the manager.");
   the_backend = SF_BACKEND (g_object_new (SF_TYPE_BACKEND, NULL));
   return the_backend;
+}
+
+gboolean
+sf_backend_start_backup (SfBackend *backend, SfTarget *target, SfUserFiles *user_files,
+                         const gchar *name, const gchar *password, const gchar *notes,
+                         gint32 timestamp, SfCategory categories, gint files_total,
+                         guint64 size_total, GError **error)
+{
+  g_return_val_if_fail (SF_IS_BACKEND (backend), FALSE);
+  g_return_val_if_fail (SF_IS_TARGET (target), FALSE);
+  g_return_val_if_fail (name != NULL, FALSE);
+  g_return_val_if_fail (user_files != NULL, FALSE);
+
+  if (backend->state != SF_BACKEND_STATE_IDLE)
+    return fail_start (error, SF_ERROR_BACKUP_FAILED, "Backup, backend is busy");
+  if (!target_is_mounted (target))
+    return fail_start (error, SF_ERROR_BACKUP_NO_MEMORY_CARD, "No memory card found");
+  if (!is_plain_name (name))
+    return fail_start (error, SF_ERROR_BACKUP_FAILED, "Invalid backup name");
+
+  password = text_or_null (password);
+  g_autoptr (GFile) backups = g_file_new_for_uri (sf_target_get_backups_uri (target));
+  g_autoptr (GFile) directory = g_file_get_child (backups, name);
+  g_autoptr (SfBackupInfo) info = sf_backup_info_new (
+      directory, timestamp, password != NULL, password, sf_utils_get_software_version (),
+      text_or_null (notes), SF_BACKUP_INFO_FORMAT, categories);
+  g_autoptr (SfArchiver) archiver = sf_archiver_zip_new_backup (
+      info, user_files, (guint32)MAX (files_total, 0), size_total, password);
+  if (!start_operation (backend, target, info, archiver, SF_BACKEND_STATE_BACKUP))
+    return fail_start (error, SF_ERROR_BACKUP_FAILED, "Couldn't start backup");
+  return TRUE;
+}
+
+gboolean
+sf_backend_start_restore (SfBackend *backend, SfBackupInfo *info, const gchar *password,
+                          SfCategory categories, GError **error)
+{
+  g_return_val_if_fail (SF_IS_BACKEND (backend), FALSE);
+  g_return_val_if_fail (info != NULL, FALSE);
+
+  if (backend->state != SF_BACKEND_STATE_IDLE)
+    return fail_start (error, SF_ERROR_RESTORE_FAILED, "restore, backend is busy");
+  SfTarget *target = sf_target_manager_get_target_from_backup (backend->target_manager, info);
+  if (target == NULL)
+    {
+      g_autofree gchar *path = g_file_get_path (sf_backup_info_get_uri (info));
+      if (is_mounted (path))
+        return fail_start (error, SF_ERROR_RESTORE_FAILED, "Backup not found, deleted?");
+      return fail_start (error, SF_ERROR_RESTORE_NO_MEMORY_CARD, "No memory card found");
+    }
+  if (!target_is_mounted (target))
+    return fail_start (error, SF_ERROR_RESTORE_NO_MEMORY_CARD, "No memory card found");
+
+  g_autoptr (SfArchiver) archiver
+      = sf_archiver_zip_new_restore (info, categories, text_or_null (password));
+  if (!start_operation (backend, target, info, archiver, SF_BACKEND_STATE_RESTORE))
+    return fail_start (error, SF_ERROR_RESTORE_FAILED, "Couldn't start restore");
+  return TRUE;
 }
 
 gboolean
@@ -488,4 +635,18 @@ sf_backend_wait_for_conflict_response (void)
   conflict_response = 0;
   g_mutex_unlock (&conflict_mutex);
   return response;
+}
+
+void
+_sf_backend_set_clock (SfBackend *backend, gint64 (*clock) (void))
+{
+  g_return_if_fail (SF_IS_BACKEND (backend));
+  backend->clock = clock != NULL ? clock : wall_clock_seconds;
+}
+
+gboolean
+_sf_backend_watchdog_tick (SfBackend *backend)
+{
+  g_return_val_if_fail (SF_IS_BACKEND (backend), FALSE);
+  return watchdog_tick (backend) == G_SOURCE_CONTINUE;
 }

@@ -3,7 +3,10 @@
 #include "sf-archiver.h"
 #include "sf-category.h"
 #include "sf-event.h"
+#include "sf-backup-info.h"
 #include "sf-restore-failure.h"
+#include "sf-target.h"
+#include "sf-user-files.h"
 
 #include <glib-object.h>
 
@@ -24,6 +27,13 @@ typedef enum
 G_DECLARE_FINAL_TYPE (SfBackend, sf_backend, SF, BACKEND, GObject)
 
 SfBackend *sf_backend_new (void);
+
+gboolean sf_backend_start_backup (SfBackend *backend, SfTarget *target, SfUserFiles *user_files,
+                                  const gchar *name, const gchar *password, const gchar *notes,
+                                  gint32 timestamp, SfCategory categories, gint files_total,
+                                  guint64 size_total, GError **error);
+gboolean sf_backend_start_restore (SfBackend *backend, SfBackupInfo *info, const gchar *password,
+                                   SfCategory categories, GError **error);
 
 gboolean sf_backend_cancel (SfBackend *backend);
 void sf_backend_respond_to_conflict (SfBackend *backend, gint response);
@@ -46,5 +56,10 @@ gint sf_backend_wait_for_conflict_response (void);
 /* Runs archiver as the backend's operation; state is backup or restore. The archiver must not
  * be started yet. */
 gboolean _sf_backend_run_archiver (SfBackend *backend, SfArchiver *archiver, SfBackendState state);
+
+/* Test seams for the restore watchdog: the wall clock it reads (seconds), and one tick, which
+ * returns whether the watchdog keeps ticking. */
+void _sf_backend_set_clock (SfBackend *backend, gint64 (*clock) (void));
+gboolean _sf_backend_watchdog_tick (SfBackend *backend);
 
 G_END_DECLS

@@ -420,39 +420,6 @@ compare_newest_first (gconstpointer a, gconstpointer b)
   gint32 second = static_cast<const SfBackupInfo *> (b)->timestamp;
   return first < second ? 1 : first > second ? -1 : 0;
 }
-
-/* Deletes what the directory holds. Symbolic links are deleted, never followed: a link on a
- * damaged card must not lead the removal out of the backup. Returns the last error. */
-GError *
-remove_contents (GFile *directory)
-{
-  GError *last_error = NULL;
-  g_autoptr (GFileEnumerator) enumerator = g_file_enumerate_children (
-      directory,
-      G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_NAME
-                                     "," G_FILE_ATTRIBUTE_ACCESS_CAN_DELETE,
-      G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, NULL, &last_error);
-  if (enumerator == NULL)
-    return last_error;
-
-  GFileInfo *child_info = NULL;
-  while (g_file_enumerator_iterate (enumerator, &child_info, NULL, NULL, NULL) && child_info)
-    {
-      g_autoptr (GFile) child = g_file_enumerator_get_child (enumerator, child_info);
-      GError *error = NULL;
-      if (g_file_info_get_file_type (child_info) == G_FILE_TYPE_DIRECTORY)
-        error = remove_contents (child);
-      if (error == NULL
-          && g_file_info_get_attribute_boolean (child_info, G_FILE_ATTRIBUTE_ACCESS_CAN_DELETE))
-        g_file_delete (child, NULL, &error);
-      if (error != NULL)
-        {
-          g_clear_error (&last_error);
-          last_error = error;
-        }
-    }
-  return last_error;
-}
 } // namespace
 
 /* The directory and path operations log a missing argument as the failed precondition "FALSE". */
@@ -805,7 +772,7 @@ sf_backup_info_remove_dir (SfBackupInfo *info)
 {
   RETURN_INVALID_ARGUMENT_UNLESS (info != NULL, invalid_argument_error ());
 
-  GError *error = remove_contents (info->uri);
+  GError *error = sf_vfs_utils_remove_directory (info->uri);
   GError *delete_error = NULL;
   if (!g_file_delete (info->uri, NULL, &delete_error) && error == NULL)
     error = delete_error;

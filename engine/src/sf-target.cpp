@@ -2,6 +2,7 @@
 
 #include "sf-error.h"
 #include "sf-log.h"
+#include "sf-vfs-utils.h"
 
 #define BACKUPS_LOCATION_NAME ".backups"
 #define METADATA_NAME "backup.metadata"
@@ -270,19 +271,7 @@ target_set_is_persistent (SfTarget *target, gboolean is_persistent)
 gboolean
 delete_recursively (GFile *directory)
 {
-  g_autoptr (GFileEnumerator) children = list_directory (directory);
-  if (children == NULL)
-    return FALSE;
-  GFileInfo *info;
-  GFile *child;
-  while (g_file_enumerator_iterate (children, &info, &child, NULL, NULL) && info != NULL)
-    {
-      if (g_file_info_get_file_type (info) == G_FILE_TYPE_DIRECTORY)
-        delete_recursively (child);
-      else
-        g_file_delete (child, NULL, NULL);
-    }
-  g_file_enumerator_close (children, NULL, NULL);
+  g_autoptr (GError) ignored = sf_vfs_utils_remove_directory (directory);
   return g_file_delete (directory, NULL, NULL);
 }
 

@@ -340,9 +340,13 @@ sf_vfs_utils_remove_directory (GFile *directory)
       g_autoptr (GFileInfo) info = g_file_enumerator_next_file (children, NULL, &error);
       if (info == NULL)
         {
-          if (error == NULL)
-            break;
-          continue;
+          /* An enumerator that failed once does not recover; keep its error. */
+          if (error != NULL)
+            {
+              g_clear_error (&last_error);
+              last_error = g_steal_pointer (&error);
+            }
+          break;
         }
       g_autoptr (GFile) child = g_file_enumerator_get_child (children, info);
       if (g_file_info_get_file_type (info) == G_FILE_TYPE_DIRECTORY)

@@ -1,0 +1,136 @@
+#include "archiver-test-support.h"
+
+#include "sf-archiver-zip-private.h"
+#include "sf-error.h"
+
+namespace
+{
+/* Bytes that deflate cannot shrink, so that most of an archive is entry data. */
+std::string
+noise (gsize size, guint32 seed)
+{
+  g_autoptr (GRand) rand = g_rand_new_with_seed (seed);
+  std::string bytes (size, '\0');
+  for (char &byte : bytes)
+    byte = static_cast<char> (g_rand_int (rand));
+  return bytes;
+}
+
+class Verify : public ArchiverTest, public ::testing::WithParamInterface<const char *>
+{
+protected:
+  void TearDown () override
+  {
+    g_unsetenv ("SF_DAMAGE_ARCHIVE");
+    ArchiverTest::TearDown ();
+  }
+
+  const char *password () const
+  {
+    return GetParam ();
+  }
+
+  /* Contacts and mail with names a careless comparison would trip over, and settings with a
+   * permanent file. */
+  void make_tree ()
+  {
+    write_file (data_ + "/contacts/a b/ä ö.vcf", "BEGIN:VCARD\nEND:VCARD\n");
+    write_file (data_ + "/contacts/empty", "");
+    write_file (data_ + "/mail/inbox/1.eml", noise (200 * 1024, 1));
+    write_file (data_ + "/mail/inbox/2.eml", std::string (30000, 'm'));
+    write_file (data_ + "/settings/export/app.ini", "[app]\nkey=value\n");
+    write_file (data_ + "/settings/prefs.db", "database");
+  }
+};
+} // namespace
+
+/* The second archive is damaged after it was closed: the first was already complete, yet nothing
+ * of any category may be deleted and no part of the backup may stay. */
+TEST_P (Verify, DamagedArchiveFailsTheBackupAndDeletesNothing)
+{
+  make_tree ();
+  std::map<std::string, FileState> before = snapshot (data_);
+  g_setenv ("SF_DAMAGE_ARCHIVE", "emails", TRUE);
+
+  g_autoptr (SfBackupInfo) info = new_info (
+      "Backup0", SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS, password ());
+  Outcome outcome;
+  backup (info, &outcome, password ());
+  ASSERT_NE (outcome.error, nullptr);
+  EXPECT_FALSE (outcome.finished);
+  EXPECT_TRUE (g_error_matches (outcome.error, SF_ERROR, SF_ERROR_BACKUP_FAILED));
+  EXPECT_STREQ (outcome.error->message, "Backup, archive verification failed");
+  EXPECT_TRUE (log_.contains ("archive of emails could not be read back"));
+  EXPECT_EQ (snapshot (data_), before);
+  EXPECT_FALSE (exists (backups_ + "/Backup0"));
+}
+
+/* The same tree backs up when nothing is damaged, so the failure above is the damage's doing. */
+TEST_P (Verify, IntactArchivesPass)
+{
+  make_tree ();
+  g_setenv ("SF_DAMAGE_ARCHIVE", "bookmarks", TRUE);
+  g_autoptr (SfBackupInfo) info = new_info (
+      "Backup0", SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS, password ());
+  Outcome outcome;
+  backup (info, &outcome, password ());
+  ASSERT_TRUE (outcome.finished) << (outcome.error ? outcome.error->message : "");
+  EXPECT_FALSE (exists (data_ + "/contacts/a b/ä ö.vcf"));
+  EXPECT_TRUE (log_.contains ("Archive of emails read back: 2 files"));
+  for (size_t i = 0; i + 1 < outcome.percents.size (); i++)
+    EXPECT_LE (outcome.percents[i], outcome.percents[i + 1]) << "progress went backwards";
+}
+
+/* A readable archive still fails when it is not exactly what was packed: every name, size and
+ * the number of files must match, in any order. */
+TEST_P (Verify, ArchiveMustHoldExactlyWhatWasPacked)
+{
+  make_tree ();
+  g_autoptr (SfBackupInfo) info = new_info ("Backup0", SF_CATEGORY_CONTACTS, password ());
+  Outcome outcome;
+  backup (info, &outcome, password ());
+  ASSERT_TRUE (outcome.finished) << (outcome.error ? outcome.error->message : "");
+
+  g_autoptr (GFile) dir = g_file_new_for_path ((backups_ + "/Backup0").c_str ());
+  g_autoptr (SfBackupInfo) written = sf_backup_info_new_from_directory (dir);
+  ASSERT_NE (written, nullptr);
+  SfUserFiles *user_files = sf_user_files_new (SF_CATEGORY_CONTACTS);
+  g_autoptr (SfArchiver) archiver
+      = sf_archiver_zip_new_backup (written, user_files, 0, 0, password ());
+  SfArchiverZip *zip = SF_ARCHIVER_ZIP (archiver);
+
+  std::string folder = data_.substr (1) + "/contacts/";
+  const std::vector<SfArchiverZipStored> packed
+      = { { folder + "empty", 0 }, { folder + "a b/ä ö.vcf", 22 } };
+  auto verify = [zip] (std::vector<SfArchiverZipStored> stored) {
+    g_autoptr (GError) error = NULL;
+    gboolean verified
+        = _sf_archiver_zip_verify_category (zip, SF_CATEGORY_CONTACTS, stored, &error);
+    EXPECT_EQ (verified, error == NULL);
+    if (error != NULL)
+      {
+        EXPECT_TRUE (g_error_matches (error, SF_ERROR, SF_ERROR_BACKUP_FAILED)) << error->message;
+      }
+    return verified;
+  };
+  EXPECT_TRUE (verify (packed));
+
+  std::vector<SfArchiverZipStored> shorter = packed;
+  shorter[1].size = 21;
+  EXPECT_FALSE (verify (shorter));
+  EXPECT_TRUE (log_.contains ("'" + folder + "a b/ä ö.vcf' (21 bytes) was not read back"));
+  std::vector<SfArchiverZipStored> renamed = packed;
+  renamed[1].name = folder + "a b/a o.vcf";
+  EXPECT_FALSE (verify (renamed));
+  EXPECT_FALSE (verify ({ packed[0] }));
+  EXPECT_TRUE (log_.contains ("was never packed"));
+  std::vector<SfArchiverZipStored> twice = packed;
+  twice.push_back (packed[0]);
+  EXPECT_FALSE (verify (twice));
+  sf_user_files_free (user_files);
+}
+
+INSTANTIATE_TEST_SUITE_P (PlainAndProtected, Verify, ::testing::Values (nullptr, "s3cret pass"),
+                          [] (const ::testing::TestParamInfo<const char *> &info) {
+                            return std::string (info.param != nullptr ? "Protected" : "Plain");
+                          });
