@@ -5,16 +5,16 @@
  *   bench-backend restore CONFIG_DIR TARGET_DIR NAME [PASSWORD]
  *
  * CONFIG_DIR holds "applications/" with the configuration files; TARGET_DIR stands in for the
- * memory card (backups go to TARGET_DIR/.backups). HOME must be the benchmark's home tree.
+ * memory card (backups go to TARGET_DIR/.backups): it is marked mounted, and its parent is the
+ * folder of fake cards the target manager looks in. HOME must be the benchmark's home tree.
  * SF_BENCH_LOG=1 in the environment shows the engine's diagnostics. */
 
-#include "sf-archiver-zip.h"
 #include "sf-backend.h"
 #include "sf-backup-configurations.h"
 #include "sf-backup-info.h"
 #include "sf-error.h"
 #include "sf-log.h"
-#include "sf-target-fake.h"
+#include "sf-target-manager.h"
 #include "sf-user-files.h"
 
 #include <cstdio>
@@ -53,55 +53,53 @@ on_cancelled (SfBackend *, gpointer data)
   g_main_loop_quit (run->loop);
 }
 
-SfBackupInfo *
-new_backup_info (const gchar *target_dir, const gchar *name, const gchar *password)
+/* The fake memory card the target manager found at TARGET_DIR. */
+SfTarget *
+find_target (const gchar *target_dir)
 {
-  g_autofree gchar *path = g_build_filename (target_dir, ".backups", name, NULL);
-  g_autoptr (GFile) dir = g_file_new_for_path (path);
-  return sf_backup_info_new (dir, (gint32)(g_get_real_time () / G_USEC_PER_SEC), password != NULL,
-                             password, "bench", "", SF_BACKUP_INFO_FORMAT, SF_CATEGORY_ALL);
+  g_autoptr (GFile) wanted = g_file_new_for_path (target_dir);
+  for (GList *link = sf_target_manager_get_targets (sf_target_manager_get ()); link != NULL;
+       link = link->next)
+    {
+      g_autoptr (GFile) root = g_file_new_for_uri (sf_target_get_uri (SF_TARGET (link->data)));
+      if (g_file_equal (root, wanted))
+        return SF_TARGET (link->data);
+    }
+  return NULL;
 }
 
+/* Counts, prepares the card and starts, as the application's backup engine does. */
 gboolean
-start_backup (SfBackend *backend, const gchar *target_dir, const gchar *name, const gchar *password,
+start_backup (SfBackend *backend, SfTarget *target, const gchar *name, const gchar *password,
               GError **error)
 {
-  g_autofree gchar *uri = g_filename_to_uri (target_dir, NULL, NULL);
-  g_autoptr (SfTarget) target = sf_target_fake_new (uri, "bench");
-  if (!sf_target_prepare_for_backup (target, error))
-    return FALSE;
   guint32 files = 0;
   guint64 size = 0;
   sf_backend_count_data (backend, SF_CATEGORY_ALL, &files, &size);
-  g_autoptr (SfBackupInfo) info = new_backup_info (target_dir, name, password);
+  if (!sf_target_prepare_for_backup (target, error))
+    return FALSE;
   SfUserFiles *user_files = sf_user_files_new (SF_CATEGORY_ALL);
-  g_autoptr (SfArchiver) archiver
-      = sf_archiver_zip_new_backup (info, user_files, files, size, password);
-  gboolean started = _sf_backend_run_archiver (backend, archiver, SF_BACKEND_STATE_BACKUP);
+  gboolean started = sf_backend_start_backup (backend, target, user_files, name, password, "",
+                                              (gint32)(g_get_real_time () / G_USEC_PER_SEC),
+                                              SF_CATEGORY_ALL, (gint)files, size, error);
   sf_user_files_free (user_files);
-  if (!started)
-    g_set_error_literal (error, SF_ERROR, SF_ERROR_BACKUP_FAILED, "The backup did not start");
   return started;
 }
 
 gboolean
-start_restore (SfBackend *backend, const gchar *target_dir, const gchar *name,
-               const gchar *password, GError **error)
+start_restore (SfBackend *backend, SfTarget *target, const gchar *name, const gchar *password,
+               GError **error)
 {
-  g_autofree gchar *path = g_build_filename (target_dir, ".backups", name, NULL);
-  g_autoptr (GFile) dir = g_file_new_for_path (path);
-  g_autoptr (SfBackupInfo) info = sf_backup_info_new_from_directory (dir);
+  g_autoptr (GFile) backups = g_file_new_for_uri (sf_target_get_backups_uri (target));
+  g_autoptr (GFile) directory = g_file_get_child (backups, name);
+  g_autoptr (SfBackupInfo) info = sf_backup_info_new_from_directory (directory);
   if (info == NULL)
     {
-      g_set_error (error, SF_ERROR, SF_ERROR_RESTORE_FAILED, "No backup in %s", path);
+      g_set_error (error, SF_ERROR, SF_ERROR_RESTORE_FAILED, "No backup named %s", name);
       return FALSE;
     }
-  g_autoptr (SfArchiver) archiver = sf_archiver_zip_new_restore (
-      info, (SfCategory)sf_backup_info_get_categories (info), password);
-  gboolean started = _sf_backend_run_archiver (backend, archiver, SF_BACKEND_STATE_RESTORE);
-  if (!started)
-    g_set_error_literal (error, SF_ERROR, SF_ERROR_RESTORE_FAILED, "The restore did not start");
-  return started;
+  return sf_backend_start_restore (backend, info, password,
+                                   (SfCategory)sf_backup_info_get_categories (info), error);
 }
 
 int
@@ -127,6 +125,12 @@ main (int argc, char **argv)
   if (g_getenv ("SF_BENCH_LOG") != NULL)
     sf_log_start (2);
   sf_backup_configurations_init (config_dir);
+  /* The target manager made by the backend finds the card through its "mounted" file. */
+  g_autofree gchar *marker = g_build_filename (target_dir, "mounted", NULL);
+  g_autofree gchar *cards_dir = g_path_get_dirname (target_dir);
+  g_mkdir_with_parents (target_dir, 0755);
+  g_file_set_contents (marker, "", 0, NULL);
+  g_setenv ("FAKE_MMC_DIR", cards_dir, TRUE);
   SfBackend *backend = sf_backend_new ();
   Run run = { g_main_loop_new (NULL, FALSE), FALSE, NULL };
   g_signal_connect (backend, "finished", G_CALLBACK (on_finished), &run);
@@ -134,8 +138,14 @@ main (int argc, char **argv)
   g_signal_connect (backend, "cancelled", G_CALLBACK (on_cancelled), &run);
 
   g_autoptr (GError) error = NULL;
-  gboolean started = backup ? start_backup (backend, target_dir, argv[4], password, &error)
-                            : start_restore (backend, target_dir, argv[4], password, &error);
+  SfTarget *target = find_target (target_dir);
+  gboolean started = FALSE;
+  if (target == NULL)
+    g_set_error (&error, SF_ERROR, SF_ERROR_GENERAL, "No card found at %s", target_dir);
+  else if (backup)
+    started = start_backup (backend, target, argv[4], password, &error);
+  else
+    started = start_restore (backend, target, argv[4], password, &error);
   if (started)
     g_main_loop_run (run.loop);
   else
