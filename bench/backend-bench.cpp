@@ -29,11 +29,16 @@ struct Run
   gchar *message;
 };
 
+/* A restore finishes also when categories failed; the figures would not be a restore's. */
 void
-on_finished (SfBackend *, gpointer data)
+on_finished (SfBackend *backend, gpointer data)
 {
   Run *run = static_cast<Run *> (data);
-  run->finished = TRUE;
+  SfRestoreFailure *failure = sf_backend_get_restore_failure (backend);
+  if (failure != NULL && sf_restore_failure_has_failures (failure))
+    run->message = g_strdup ("some categories were not restored");
+  else
+    run->finished = TRUE;
   g_main_loop_quit (run->loop);
 }
 
