@@ -3,6 +3,7 @@
 #include "sf-file-entry.h"
 #include "sf-log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -156,16 +157,25 @@ remove_excluded_entries (GHashTable *entries, GSList *exclusion_patterns)
     g_pattern_spec_free (pattern);
 }
 
+/* The entries sorted by path: a folder's files are then packed together, so reading them and
+ * putting them back on restore go folder by folder instead of jumping between folders. */
 GSList *
 steal_entries (GHashTable *entries)
 {
-  GSList *list = NULL;
+  std::vector<SfFileEntry *> sorted;
+  sorted.reserve (g_hash_table_size (entries));
   GHashTableIter iter;
   gpointer value;
   g_hash_table_iter_init (&iter, entries);
   while (g_hash_table_iter_next (&iter, NULL, &value))
-    list = g_slist_prepend (list, value);
+    sorted.push_back (static_cast<SfFileEntry *> (value));
   g_hash_table_steal_all (entries);
+  std::sort (sorted.begin (), sorted.end (), [] (SfFileEntry *first, SfFileEntry *second) {
+    return g_strcmp0 (g_file_peek_path (first->uri), g_file_peek_path (second->uri)) < 0;
+  });
+  GSList *list = NULL;
+  for (auto entry = sorted.rbegin (); entry != sorted.rend (); ++entry)
+    list = g_slist_prepend (list, *entry);
   return list;
 }
 

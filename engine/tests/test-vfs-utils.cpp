@@ -10,8 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -103,6 +105,33 @@ TEST_F (VfsUtilsTest, FileListWalksDirectoriesAndLinksAndDropsExcludedFiles)
              expected);
   EXPECT_EQ (file_list ({ "data/cache" }, {}),
              std::set<std::string> ({ "data/cache/one", "data/cache/deep/er/two" }));
+}
+
+/* A folder's files stay together in the list, so that packing and restoring go folder by
+ * folder. */
+TEST_F (VfsUtilsTest, FileListComesInPathOrder)
+{
+  std::vector<std::string> expected;
+  for (const gchar *folder : { "b", "a/y", "c/z/w", "a" })
+    for (const gchar *name : { "3", "1", "2" })
+      {
+        std::string relative = std::string (folder) + "/" + name;
+        write (relative);
+        expected.push_back (path (relative));
+      }
+  std::sort (expected.begin (), expected.end ());
+
+  GSList *include_list = g_slist_append (NULL, g_strescape (root, NULL));
+  GSList *entries = sf_vfs_utils_build_file_list (include_list, NULL);
+  std::vector<std::string> listed;
+  for (GSList *item = entries; item != NULL; item = item->next)
+    {
+      g_autofree gchar *file_path = g_file_get_path (((SfFileEntry *)item->data)->uri);
+      listed.push_back (file_path);
+    }
+  EXPECT_EQ (listed, expected);
+  sf_file_entry_list_free (entries);
+  g_slist_free_full (include_list, g_free);
 }
 
 TEST_F (VfsUtilsTest, IncludePathsAreUnescapedBeforeUse)
