@@ -245,14 +245,16 @@ pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry,
 }
 
 Result
-pack_entries (SfArchiverZip *self, SfZipWriter *zip, GSList *entries,
-              std::vector<SfArchiverZipStored> *stored, std::vector<PackedFile> *packed,
-              GError **error)
+pack_entries (SfArchiverZip *self, SfArchiverZipVerifier *verifier, SfZipWriter *zip,
+              GSList *entries, std::vector<SfArchiverZipStored> *stored,
+              std::vector<PackedFile> *packed, GError **error)
 {
   for (GSList *item = entries; item != NULL; item = item->next)
     {
       if (sf_archiver_is_cancelled (SF_ARCHIVER (self)))
         return RESULT_CANCELLED;
+      if (verifier->failed ())
+        return RESULT_FAILED;
       Result result
           = pack_file (self, zip, static_cast<SfFileEntry *> (item->data), stored, packed, error);
       if (result != RESULT_DONE)
@@ -288,11 +290,11 @@ open_category_output (SfArchiverZip *self, const gchar *path, CategoryOutput *ou
   return RESULT_DONE;
 }
 
-/* Writes the archive of one category and reads it back. The ordinary files it stored are appended
- * to packed. */
+/* Writes the archive of one category and hands it to verifier to be read back. The ordinary files
+ * it stored are appended to packed. */
 Result
-pack_category (SfArchiverZip *self, SfCategory category, std::vector<PackedFile> *packed,
-               GError **error)
+pack_category (SfArchiverZip *self, SfArchiverZipVerifier *verifier, SfCategory category,
+               std::vector<PackedFile> *packed, GError **error)
 {
   SfArchiver *archiver = SF_ARCHIVER (self);
   if (sf_archiver_is_cancelled (archiver))
@@ -319,9 +321,9 @@ pack_category (SfArchiverZip *self, SfCategory category, std::vector<PackedFile>
     if (result == RESULT_DONE)
       result = open_category_output (self, path, &output, error);
     if (result == RESULT_DONE)
-      result = pack_entries (self, output.zip, ordinary, &stored, packed, error);
+      result = pack_entries (self, verifier, output.zip, ordinary, &stored, packed, error);
     if (result == RESULT_DONE)
-      result = pack_entries (self, output.zip, permanent, &stored, NULL, error);
+      result = pack_entries (self, verifier, output.zip, permanent, &stored, NULL, error);
     if (result == RESULT_DONE && !output.close (NULL))
       {
         SF_LOG_WARNING ("Backup, couldn't close root category output");
@@ -331,9 +333,6 @@ pack_category (SfArchiverZip *self, SfCategory category, std::vector<PackedFile>
   }
   sf_file_entry_list_free (ordinary);
   sf_file_entry_list_free (permanent);
-  if (result == RESULT_DONE
-      && !_sf_archiver_zip_verify_category (self, category, std::move (stored), error))
-    result = RESULT_FAILED;
 
   if (result != RESULT_DONE)
     {
@@ -346,7 +345,7 @@ pack_category (SfArchiverZip *self, SfCategory category, std::vector<PackedFile>
   sf_backup_info_set_data_amount (self->backup_info, category,
                                   sf_archiver_get_processed_size (archiver) - start_size,
                                   sf_archiver_get_processed_files (archiver) - start_files);
-  self->written_categories = (SfCategory)(self->written_categories | category);
+  verifier->add (category, std::move (stored));
   return RESULT_DONE;
 }
 
@@ -371,18 +370,28 @@ delete_packed_files (const std::vector<PackedFile> &packed)
     }
 }
 
+/* A category counts as written once its archive was read back intact; the read-backs overlap
+ * with packing the next category. */
 Result
 pack_categories (SfArchiverZip *self, std::vector<PackedFile> *packed, GError **error)
 {
-  for (gint index = 0; index < SF_CATEGORY_COUNT; index++)
+  SfArchiverZipVerifier verifier (self);
+  Result result = RESULT_DONE;
+  for (gint index = 0; index < SF_CATEGORY_COUNT && result == RESULT_DONE; index++)
     {
       SfCategory category = sf_category_from_index (index);
-      Result result
-          = pack_category (self, (SfCategory)(self->categories & category), packed, error);
-      if (result != RESULT_DONE)
-        return result;
+      result = pack_category (self, &verifier, (SfCategory)(self->categories & category), packed,
+                              error);
     }
-  return RESULT_DONE;
+  g_autoptr (GError) verify_error = NULL;
+  self->written_categories = verifier.finish (&verify_error);
+  if (verify_error != NULL)
+    {
+      g_clear_error (error);
+      g_propagate_error (error, g_steal_pointer (&verify_error));
+      return RESULT_FAILED;
+    }
+  return result;
 }
 
 /* Keeps what was written completely; FALSE with error when the description could not be

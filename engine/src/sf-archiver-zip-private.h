@@ -61,3 +61,33 @@ struct SfArchiverZipStored
  * exactly the files of stored, FALSE with SF_ERROR_BACKUP_FAILED otherwise. */
 gboolean _sf_archiver_zip_verify_category (SfArchiverZip *self, SfCategory category,
                                            std::vector<SfArchiverZipStored> stored, GError **error);
+
+/* Reads closed category archives back from the medium, on a thread of its own while the next
+ * category is packed, and compares each with what was packed into it. */
+class SfArchiverZipVerifier
+{
+public:
+  explicit SfArchiverZipVerifier (SfArchiverZip *archiver);
+  ~SfArchiverZipVerifier ();
+  SfArchiverZipVerifier (const SfArchiverZipVerifier &) = delete;
+  SfArchiverZipVerifier &operator= (const SfArchiverZipVerifier &) = delete;
+
+  /* Queues the read-back of category's archive, which holds exactly stored. */
+  void add (SfCategory category, std::vector<SfArchiverZipStored> stored);
+  /* TRUE once a read-back failed: packing more is pointless. */
+  gboolean failed () const;
+  /* Waits for every queued read-back. Returns the categories whose archives passed; on a failure
+   * sets error to SF_ERROR_BACKUP_FAILED "Backup, archive verification failed". */
+  SfCategory finish (GError **error);
+
+private:
+  struct Job;
+  static gpointer run (gpointer data);
+
+  SfArchiverZip *archiver_;
+  GAsyncQueue *jobs_;
+  GThread *thread_ = nullptr;
+  gint failed_ = 0;
+  /* Written by the verifying thread, read after it was joined. */
+  guint verified_ = 0;
+};

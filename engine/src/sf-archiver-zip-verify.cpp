@@ -139,3 +139,72 @@ _sf_archiver_zip_verify_category (SfArchiverZip *self, SfCategory category, Stor
                        "Backup, archive verification failed");
   return FALSE;
 }
+
+struct SfArchiverZipVerifier::Job
+{
+  SfCategory category;
+  StoredList stored;
+};
+
+SfArchiverZipVerifier::SfArchiverZipVerifier (SfArchiverZip *archiver)
+    : archiver_ (archiver), jobs_ (g_async_queue_new ())
+{
+}
+
+SfArchiverZipVerifier::~SfArchiverZipVerifier ()
+{
+  finish (NULL);
+  g_async_queue_unref (jobs_);
+}
+
+gpointer
+SfArchiverZipVerifier::run (gpointer data)
+{
+  SfArchiverZipVerifier *self = static_cast<SfArchiverZipVerifier *> (data);
+  /* A job without a category ends the thread. */
+  for (;;)
+    {
+      Job *job = static_cast<Job *> (g_async_queue_pop (self->jobs_));
+      SfCategory category = job->category;
+      gboolean skip = category == SF_CATEGORY_NONE || g_atomic_int_get (&self->failed_);
+      if (!skip
+          && _sf_archiver_zip_verify_category (self->archiver_, category, std::move (job->stored),
+                                               NULL))
+        self->verified_ |= category;
+      else if (!skip)
+        g_atomic_int_set (&self->failed_, 1);
+      delete job;
+      if (category == SF_CATEGORY_NONE)
+        return NULL;
+    }
+}
+
+void
+SfArchiverZipVerifier::add (SfCategory category, StoredList stored)
+{
+  g_return_if_fail (category != SF_CATEGORY_NONE);
+  if (thread_ == NULL)
+    thread_ = g_thread_new ("sf-verify", run, this);
+  g_async_queue_push (jobs_, new Job{ category, std::move (stored) });
+}
+
+gboolean
+SfArchiverZipVerifier::failed () const
+{
+  return g_atomic_int_get (&failed_);
+}
+
+SfCategory
+SfArchiverZipVerifier::finish (GError **error)
+{
+  if (thread_ != NULL)
+    {
+      g_async_queue_push (jobs_, new Job{ SF_CATEGORY_NONE, {} });
+      g_thread_join (thread_);
+      thread_ = NULL;
+    }
+  if (failed ())
+    g_set_error_literal (error, SF_ERROR, SF_ERROR_BACKUP_FAILED,
+                         "Backup, archive verification failed");
+  return (SfCategory)verified_;
+}
