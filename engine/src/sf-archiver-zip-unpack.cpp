@@ -113,6 +113,14 @@ prepare_folder (CategoryWalk &walk, const std::string &folder)
       SF_LOG_DEBUG ("  Unpacking directory: %s\n", folder.c_str ());
       gboolean made = g_mkdir (folder.c_str (), 0777) == 0;
       int saved_errno = errno;
+      if (!made && saved_errno == ENOENT)
+        {
+          /* A backup removes the folders it emptied; the levels above the stored folder come back
+           * too, or nothing deeper than one level below a location could be restored. */
+          g_autofree gchar *parent = g_path_get_dirname (folder.c_str ());
+          made = g_mkdir_with_parents (parent, 0755) == 0 && g_mkdir (folder.c_str (), 0777) == 0;
+          saved_errno = errno;
+        }
       struct stat there;
       if (!made && (saved_errno == EEXIST || saved_errno == ENOENT)
           && g_stat (folder.c_str (), &there) == 0 && !S_ISDIR (there.st_mode))

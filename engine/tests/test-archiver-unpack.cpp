@@ -143,6 +143,7 @@ TEST_F (Unpack, CraftedEntriesAndThingsInTheWay)
                                   { root + "/blocker/inside", "under a file" },
                                   { root + "/folder", "over a folder" },
                                   { root + "/fine.vcf", "restored" },
+                                  { root + "/gone/with/its/parents.vcf", "deep" },
                                   { "Elsewhere" + contacts + "/outside-root", "ignored" },
                               });
 
@@ -159,6 +160,8 @@ TEST_F (Unpack, CraftedEntriesAndThingsInTheWay)
   std::map<std::string, FileState> restored = snapshot (contacts);
   EXPECT_EQ (restored[contacts + "/fine.vcf"].content, "restored");
   EXPECT_EQ (restored[contacts + "/fine.vcf"].mtime, 1600000000);
+  EXPECT_EQ (restored[contacts + "/gone/with/its/parents.vcf"].content, "deep")
+      << "folders a backup emptied and removed come back";
   EXPECT_EQ (reason (SF_CATEGORY_CONTACTS), -1) << "single files failing do not fail the category";
 }
 
