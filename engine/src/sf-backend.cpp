@@ -330,17 +330,15 @@ text_or_null (const gchar *text)
   return text != NULL && text[0] != '\0' ? text : NULL;
 }
 
-/* Holds the operation's target and info and starts archiver on it. */
+/* Holds the operation's target and info and starts archiver on it; a failed start releases
+ * them again. */
 gboolean
 start_operation (SfBackend *backend, SfTarget *target, SfBackupInfo *info, SfArchiver *archiver,
                  SfBackendState state)
 {
   g_set_object (&backend->target, target);
   backend->info = sf_backup_info_ref (info);
-  if (_sf_backend_run_archiver (backend, archiver, state))
-    return TRUE;
-  reset (backend);
-  return FALSE;
+  return _sf_backend_run_archiver (backend, archiver, state);
 }
 } // namespace
 

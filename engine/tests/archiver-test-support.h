@@ -12,13 +12,13 @@
 
 #include "log-capture.h"
 #include "target-test-support.h"
+#include "test-data.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <utime.h>
 
 #include <functional>
-#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
@@ -144,11 +144,8 @@ protected:
 
   void TearDown () override
   {
-    /* The engine's own account of what went wrong. */
     if (HasFailure ())
-      for (const LogCapture::Line &line : log_.lines ())
-        if (line.level != G_LOG_LEVEL_DEBUG)
-          std::cerr << line.message << "\n";
+      log_.print_problems ();
     for (gulong id : signals_)
       g_signal_handler_disconnect (backend (), id);
     sf_backup_configurations_free ();

@@ -10,18 +10,6 @@
 
 namespace
 {
-std::string
-random_bytes (gsize size, guint32 seed)
-{
-  g_autoptr (GRand) rand = g_rand_new_with_seed (seed);
-  std::string bytes (size, '\0');
-  for (gsize i = 0; i < size; i += 4)
-    {
-      guint32 value = g_rand_int (rand);
-      memcpy (&bytes[i], &value, MIN (4, size - i));
-    }
-  return bytes;
-}
 
 /* The names of the entries of an unprotected archive, read by our own reader. */
 std::vector<std::string>

@@ -38,11 +38,7 @@ TEST_F (RestoreSpace, TooLittleRoomLeavesTheDestinationAsItWas)
       return;
     }
 
-  g_autoptr (GRand) rand = g_rand_new_with_seed (11);
-  std::string big (700 * 1024, '\0');
-  for (char &byte : big)
-    byte = (char)g_rand_int (rand);
-  write_file (data_ + "/contacts/big.bin", big);
+  write_file (data_ + "/contacts/big.bin", random_bytes (700 * 1024, 11));
   write_file (data_ + "/contacts/small.vcf", "small");
   g_autoptr (SfBackupInfo) info = new_info ("Backup0", SF_CATEGORY_CONTACTS);
   Outcome backed_up;

@@ -50,9 +50,7 @@ protected:
   void TearDown () override
   {
     if (HasFailure ())
-      for (const LogCapture::Line &line : log_.lines ())
-        if (line.level != G_LOG_LEVEL_DEBUG)
-          std::cerr << line.message << "\n";
+      log_.print_problems ();
     for (gulong id : handlers_)
       g_signal_handler_disconnect (backend (), id);
     sf_backup_configurations_free ();
@@ -202,10 +200,6 @@ TEST_F (Backend, EndToEndWithTheSampleApplications)
 
 TEST_F (Backend, BusyRestoreLeavesTheBackupRunning)
 {
-  g_autoptr (GRand) rand = g_rand_new_with_seed (1);
-  std::string noise (8 * 1024 * 1024, '\0');
-  for (char &byte : noise)
-    byte = (char)g_rand_int (rand);
   write_file (home_ + "/.contacts/backup/first.vcf", "first");
   g_autoptr (GError) error = NULL;
   ASSERT_TRUE (start_backup ("Backup0", SF_CATEGORY_CONTACTS, NULL, &error));
@@ -213,7 +207,7 @@ TEST_F (Backend, BusyRestoreLeavesTheBackupRunning)
   g_autoptr (SfBackupInfo) earlier = backup_named ("Backup0");
   ASSERT_NE (earlier, nullptr);
 
-  write_file (home_ + "/.contacts/backup/noise.bin", noise);
+  write_file (home_ + "/.contacts/backup/noise.bin", random_bytes (8 * 1024 * 1024, 1));
   ASSERT_TRUE (start_backup ("Backup1", SF_CATEGORY_CONTACTS, NULL, &error));
   EXPECT_FALSE (sf_backend_start_restore (backend (), earlier, NULL, SF_CATEGORY_ALL, &error));
   EXPECT_TRUE (g_error_matches (error, SF_ERROR, SF_ERROR_RESTORE_FAILED));

@@ -9,6 +9,8 @@
 
 #include <gio/gio.h>
 #include <glib/gstdio.h>
+#include "test-data.h"
+
 #include <gtest/gtest.h>
 #include <string>
 
@@ -18,15 +20,6 @@ std::string
 home_path (const std::string &name)
 {
   return std::string (g_get_home_dir ()) + "/" + name;
-}
-
-std::string
-read_file (const std::string &path)
-{
-  g_autofree gchar *contents = NULL;
-  if (!g_file_get_contents (path.c_str (), &contents, NULL, NULL))
-    return "(missing)";
-  return contents;
 }
 
 void

@@ -28,16 +28,6 @@ flip_middle_byte (const std::string &path)
   g_free (bytes);
 }
 
-std::string
-random_bytes (gsize size, guint32 seed)
-{
-  g_autoptr (GRand) rand = g_rand_new_with_seed (seed);
-  std::string bytes (size, '\0');
-  for (gsize i = 0; i < size; i++)
-    bytes[i] = (char)g_rand_int_range (rand, 0, 256);
-  return bytes;
-}
-
 /* Files below dir, keyed by their path below it. */
 std::map<std::string, FileState>
 below (const std::string &dir)

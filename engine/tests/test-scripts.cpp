@@ -8,19 +8,13 @@
 #include "log-capture.h"
 
 #include <glib/gstdio.h>
+#include "test-data.h"
+
 #include <gtest/gtest.h>
 #include <string>
 
 namespace
 {
-std::string
-read_file (const std::string &path)
-{
-  g_autofree gchar *contents = NULL;
-  if (!g_file_get_contents (path.c_str (), &contents, NULL, NULL))
-    return "(missing)";
-  return contents;
-}
 
 /* Real configuration files and real shell scripts in a temporary directory. Each script records
  * its arguments in "<script>.args" and a copy of the restored-files list in "<script>.list". */

@@ -6,6 +6,8 @@
 #include <gio/gio.h>
 #include <gsf/gsf-input-stdio.h>
 #include <gsf/gsf-output-stdio.h>
+#include "test-data.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -26,16 +28,6 @@ struct Item
   std::string data;
   bool is_dir = false;
 };
-
-std::string
-random_bytes (gsize size, guint32 seed)
-{
-  g_autoptr (GRand) rand = g_rand_new_with_seed (seed);
-  std::string data (size, '\0');
-  for (char &byte : data)
-    byte = static_cast<char> (g_rand_int (rand));
-  return data;
-}
 
 std::string
 md5 (const std::string &data)

@@ -1,5 +1,7 @@
 #include "log-capture.h"
 
+#include <iostream>
+
 LogCapture::LogCapture ()
 {
   g_mutex_init (&mutex_);
@@ -55,4 +57,12 @@ LogCapture::clear ()
   g_mutex_lock (&mutex_);
   lines_.clear ();
   g_mutex_unlock (&mutex_);
+}
+
+void
+LogCapture::print_problems () const
+{
+  for (const Line &line : lines ())
+    if (line.level != G_LOG_LEVEL_DEBUG)
+      std::cerr << line.message << "\n";
 }

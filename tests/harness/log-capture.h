@@ -28,6 +28,9 @@ public:
   /* How many messages contain text. */
   size_t count (const std::string &text) const;
   void clear ();
+  /* Writes every line above debug level to standard error: the engine's own account of what went
+   * wrong in a failed test. */
+  void print_problems () const;
 
 private:
   static void handle (const gchar *domain, GLogLevelFlags level, const gchar *message,
