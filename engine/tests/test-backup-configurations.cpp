@@ -38,6 +38,16 @@ strings (GSList *list)
   return result;
 }
 
+/* The applications of the mask, from the list the caller owns. */
+std::vector<std::string>
+applications_in (guint32 mask)
+{
+  GSList *list = sf_backup_configurations_get_applications_in_categories (mask);
+  std::vector<std::string> result = strings (list);
+  g_slist_free_full (list, g_free);
+  return result;
+}
+
 class BackupConfigurationsTest : public testing::Test
 {
 protected:
@@ -174,10 +184,9 @@ TEST_F (BackupConfigurationsTest, AcceptedFilesFillEveryTable)
   EXPECT_EQ (sf_backup_configurations_get_applications_in_category (SF_CATEGORY_MEDIA), nullptr);
   EXPECT_TRUE (log.contains ("sf_backup_configurations_get_applications_in_category(): Given "
                              "category: 8192 is invalid."));
-  EXPECT_EQ (strings (sf_backup_configurations_get_applications_in_categories (SF_CATEGORY_ALL)),
+  EXPECT_EQ (applications_in (SF_CATEGORY_ALL),
              std::vector<std::string> ({ "contacts", "mail", "third", "settings" }));
-  EXPECT_EQ (strings (sf_backup_configurations_get_applications_in_categories (
-                 SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS)),
+  EXPECT_EQ (applications_in (SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS),
              std::vector<std::string> ({ "mail", "settings" }));
 
   ASSERT_NE (location (home + "/c"), nullptr);
@@ -296,8 +305,7 @@ TEST_F (BackupConfigurationsTest, EachBadFileIsRejectedWithItsMessage)
   EXPECT_TRUE (known ("good"));
   EXPECT_TRUE (known ("last"));
   EXPECT_FALSE (known ("x"));
-  EXPECT_EQ (strings (sf_backup_configurations_get_applications_in_categories (SF_CATEGORY_ALL)),
-             std::vector<std::string> ({ "last" }));
+  EXPECT_EQ (applications_in (SF_CATEGORY_ALL), std::vector<std::string> ({ "last" }));
   for (size_t index = 0; index < rejections.size (); index++)
     for (const std::string &message : rejections[index].messages)
       EXPECT_TRUE (log.contains (message)) << "file " << index + 10 << ": " << message;
@@ -329,40 +337,57 @@ TEST_F (BackupConfigurationsTest, ThirdPartyFilesMayOnlyNameHomeOrInstallHomePat
                              "/etc/passwd"));
 }
 
-TEST_F (BackupConfigurationsTest, ARejectedLocationKeepsEarlierEntriesButNotTheApplication)
+TEST_F (BackupConfigurationsTest, AFileFailingAtItsThirdLocationLeavesNoTraceInAnyTable)
 {
   install (trusted, "a.conf",
-           configuration ("app", locations ("<location type=\"dir\" category=\"contacts\">/one"
-                                            "</location><exclusion type=\"file\" "
-                                            "category=\"emails\">/two</exclusion>"
-                                            "<location type=\"dir\" category=\"media\">/three"
-                                            "</location><location type=\"dir\" "
-                                            "category=\"contacts\">/four</location>")));
-  /* A later file of the same name must not inherit the rejected file's D-Bus record. */
+           configuration ("app", "<backup-method>backup-dbus backup-scripts "
+                                 "permanent-backup-files</backup-method>"
+                                 "<backup-dbus><dbus-service object=\"/o\">s.x</dbus-service>"
+                                 "</backup-dbus><backup-scripts>"
+                                 "<backup-script-name>b</backup-script-name>"
+                                 "<restore-script-name>r</restore-script-name></backup-scripts>"
+                                 "<locations><location type=\"dir\" category=\"contacts\">/one"
+                                 "</location><location type=\"permanent-backup-file\" "
+                                 "category=\"emails\">/two</location>"
+                                 "<location type=\"dir\" category=\"media\">/three"
+                                 "</location><location type=\"dir\" "
+                                 "category=\"contacts\">/four</location></locations>"));
+  /* Shares a path with the rejected file: its own entry must survive the roll-back. */
+  install (trusted, "0-first.conf",
+           configuration ("first", locations ("<location type=\"dir\" category=\"organizer\">"
+                                              "/one</location>")));
+  /* A later file of the same name must not inherit the rejected file's records. */
   install (trusted, "b.conf",
            configuration ("app", "<backup-method>backup-scripts</backup-method><backup-scripts>"
-                                 "<backup-script-name>b</backup-script-name>"
-                                 "<restore-script-name>r</restore-script-name>"
+                                 "<backup-script-name>b2</backup-script-name>"
+                                 "<restore-script-name>r2</restore-script-name>"
                                  "</backup-scripts>"));
   LogCapture log;
   init ();
-  EXPECT_NE (location ("/one"), nullptr);
-  EXPECT_NE (location ("/two"), nullptr);
+  ASSERT_NE (location ("/one"), nullptr);
+  EXPECT_STREQ (location ("/one")->appl_name, "first");
+  EXPECT_EQ (g_hash_table_lookup (sf_backup_configurations_get_permanent_locations (), "/two"),
+             nullptr);
   EXPECT_EQ (location ("/three"), nullptr);
   EXPECT_EQ (location ("/four"), nullptr);
   EXPECT_TRUE (log.contains ("sf-backup-configurations: Removed application: app D-Bus info from "
                              "applications D-Bus info datastructure\n"));
-  /* Its accepted entries still count for their category. */
-  EXPECT_EQ (strings (sf_backup_configurations_get_applications_in_category (SF_CATEGORY_EMAILS)),
-             std::vector<std::string> ({ "app" }));
+  EXPECT_EQ (applications_in (SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS),
+             std::vector<std::string> ());
 
   SfBackupMethod method;
   ASSERT_EQ (sf_backup_configurations_get_backup_backup_method ("app", &method), 1);
   EXPECT_FALSE (method.dbus);
+  EXPECT_FALSE (method.permanent_files);
   gboolean has_dbus = TRUE;
   SfBackupDbusInfo info;
   ASSERT_EQ (sf_backup_configurations_get_backup_dbus_info ("app", &has_dbus, &info), 1);
   EXPECT_FALSE (has_dbus);
+  gboolean has_scripts = FALSE;
+  SfBackupScriptsInfo scripts;
+  ASSERT_EQ (sf_backup_configurations_get_backup_scripts_info ("app", &has_scripts, &scripts), 1);
+  ASSERT_TRUE (has_scripts);
+  EXPECT_STREQ (scripts.backup_script, "b2");
 }
 
 TEST_F (BackupConfigurationsTest, RemovedApplicationsLeaveNoTrace)
@@ -402,8 +427,7 @@ TEST_F (BackupConfigurationsTest, RemovedApplicationsLeaveNoTrace)
   EXPECT_NE (location ("/s"), nullptr);
   EXPECT_NE (g_hash_table_lookup (sf_backup_configurations_get_permanent_locations (), "/u3"),
              nullptr);
-  EXPECT_EQ (strings (sf_backup_configurations_get_applications_in_categories (SF_CATEGORY_ALL)),
-             std::vector<std::string> ({ "stays" }));
+  EXPECT_EQ (applications_in (SF_CATEGORY_ALL), std::vector<std::string> ({ "stays" }));
 }
 
 TEST_F (BackupConfigurationsTest, AnIncompleteMarkerFileIsNotATestInstallation)
@@ -420,7 +444,7 @@ TEST_F (BackupConfigurationsTest, AnIncompleteMarkerFileIsNotATestInstallation)
                              "applications"));
 }
 
-TEST_F (BackupConfigurationsTest, EntitiesDeclaredByAFileAreNotExpanded)
+TEST_F (BackupConfigurationsTest, DocumentTypesAndDeepNestingAreRefused)
 {
   std::string laughs = "<!DOCTYPE backup-configuration [<!ENTITY a \"aaaaaaaaaa\">";
   for (char level = 'b'; level <= 'j'; level++)
@@ -435,10 +459,28 @@ TEST_F (BackupConfigurationsTest, EntitiesDeclaredByAFileAreNotExpanded)
   install (trusted, "b-entity.conf",
            "<!DOCTYPE backup-configuration [<!ENTITY e \"vil\">]>"
                + configuration ("e&e;", dbus_method).substr (22));
+  install (trusted, "c-external.conf",
+           "<!DOCTYPE backup-configuration SYSTEM \"http://127.0.0.1:9/x.dtd\">"
+               + configuration ("external", dbus_method).substr (22));
+  std::string deep;
+  for (int level = 0; level < 40; level++)
+    deep += "<d>";
+  for (int level = 0; level < 40; level++)
+    deep += "</d>";
+  install (trusted, "d-deep.conf", configuration ("deep", dbus_method + deep));
+  install (trusted, "e-plain.conf", configuration ("plain", dbus_method));
+  LogCapture log;
   init ();
+  /* A configuration never needs a document type, and any one could bring entities. */
   EXPECT_FALSE (known ("big"));
-  EXPECT_TRUE (known ("e"));
+  EXPECT_FALSE (known ("e"));
+  EXPECT_FALSE (known ("external"));
+  EXPECT_TRUE (log.contains (trusted + "/b-entity.conf: declares a document type"));
+  EXPECT_FALSE (known ("deep"));
+  EXPECT_TRUE (log.contains (trusted + "/d-deep.conf: nests elements deeper than 32 levels"));
+  EXPECT_TRUE (known ("plain"));
 }
+
 } // namespace
 
 namespace
