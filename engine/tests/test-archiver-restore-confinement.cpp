@@ -77,6 +77,7 @@ TEST_F (RestoreConfinement, EntriesOutsideTheCategoryLocationsAreRefused)
   EXPECT_EQ (sf_backend_get_written_categories (backend ()), SF_CATEGORY_CONTACTS);
   EXPECT_EQ (sf_backend_get_processed_files (backend ()), 5) << "refused files still count";
   EXPECT_TRUE (log_.contains ("Restore, outside the category's locations: " + home_ + "/.profile"));
+  EXPECT_TRUE (log_.contains ("Shutting down gconfd"));
 }
 
 TEST_F (RestoreConfinement, LinksBelowALocationAreNeverFollowed)
