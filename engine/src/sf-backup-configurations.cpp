@@ -1,9 +1,10 @@
 #include "sf-backup-configurations.h"
 
+#include "sf-location-rules.h"
 #include "sf-log.h"
 #include "sf-utils.h"
+#include "sf-xml-reader.h"
 
-#include <libxml/parser.h>
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -15,8 +16,6 @@ const gchar *const default_config_dir = SAFEHOLD_DATA_DIR;
 const gchar *const test_applications_file_name
     = "REMOVE_THIS_FILE_IF_SAFEHOLD-TESTS_PACKAGE_IS_NOT_INSTALLED.txt";
 const gint config_category_count = 7;
-/* Configuration files are a few kilobytes; anything this big is not one. */
-const gsize max_config_file_size = 1024 * 1024;
 
 struct Tables
 {
@@ -27,7 +26,6 @@ struct Tables
   GTree *dbus_infos;    /* name -> SfBackupDbusInfo */
   GTree *scripts_infos; /* name -> SfBackupScriptsInfo */
   GSList *category_applications[config_category_count];
-  GSList *applications_in_categories; /* refilled on every query, names not owned */
   gboolean test_applications_installed;
   GSList *test_applications;
   GSList *additional_test_applications;
@@ -101,6 +99,22 @@ remove_from_category (gint index, const gchar *name)
   return TRUE;
 }
 
+gint
+remove_locations_of (SfBackupLocations *locations, const gchar *name)
+{
+  gint removed = 0;
+  GHashTableIter iter;
+  gpointer value;
+  g_hash_table_iter_init (&iter, locations);
+  while (g_hash_table_iter_next (&iter, NULL, &value))
+    if (strcmp (((SfBackupLocation *)value)->appl_name, name) == 0)
+      {
+        g_hash_table_iter_remove (&iter);
+        removed++;
+      }
+  return removed;
+}
+
 /* Takes a rejected or removed application's records and its name out of the tables. */
 void
 forget_application (const gchar *name)
@@ -154,43 +168,6 @@ property (xmlNode *element, const gchar *name)
   gchar *copy = g_strdup ((const gchar *)value);
   xmlFree (value);
   return copy;
-}
-
-xmlDoc *
-read_xml (const gchar *buffer, gsize size, const gchar *file_name)
-{
-  return xmlReadMemory (buffer, (int)size, file_name, NULL,
-                        XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-}
-
-/* Reads the whole file unless it is bigger than any configuration file should be. */
-gboolean
-load_small_file (GFile *file, gchar **contents, gsize *size, GError **error)
-{
-  g_autoptr (GFileInputStream) input = g_file_read (file, NULL, error);
-  if (input == NULL)
-    return FALSE;
-  g_autofree gchar *buffer = (gchar *)g_malloc (max_config_file_size + 1);
-  gsize read = 0;
-  if (!g_input_stream_read_all (G_INPUT_STREAM (input), buffer, max_config_file_size + 1, &read,
-                                NULL, error))
-    return FALSE;
-  if (read > max_config_file_size)
-    {
-      g_set_error (error, G_IO_ERROR, G_IO_ERROR_MESSAGE_TOO_LARGE,
-                   "larger than %" G_GSIZE_FORMAT " bytes", max_config_file_size);
-      return FALSE;
-    }
-  *contents = g_steal_pointer (&buffer);
-  *size = read;
-  return TRUE;
-}
-
-void
-report_unreadable (const gchar *file_name, const gchar *reason)
-{
-  SF_LOG_WARNING ("sf-backup-configurations: Could not read XML configuration file %s: %s",
-                  file_name, reason);
 }
 
 /* The configuration file's parts, in the order they are checked. */
@@ -464,8 +441,34 @@ add_to_category (SfCategory category, const gchar *name)
     *list = g_slist_append (*list, g_strdup (name));
 }
 
+/* An ordinary location's files are deleted once packed. */
 gboolean
-parse_location_entry (xmlNode *entry, const ParseContext &context)
+removes_user_folder (const gchar *type, gboolean is_exclusion, const gchar *path,
+                     const ParseContext &context)
+{
+  if (is_exclusion || (strcmp (type, "file") != 0 && strcmp (type, "dir") != 0)
+      || !_sf_location_rules_covers_protected_folder (path))
+    return FALSE;
+  SF_LOG_WARNING ("sf-backup-configurations: Location %s in XML configuration file %s would "
+                  "delete the user's data: an ordinary location may not be /, the home folder, "
+                  "the documents folder, the GConf directory or a folder above them",
+                  path, context.file_name);
+  return TRUE;
+}
+
+/* A third-party exclusion may only thin out the application's own locations. */
+gboolean
+is_inside_own_locations (const gchar *path, const std::vector<std::string> &own_locations)
+{
+  for (const std::string &location : own_locations)
+    if (_sf_location_rules_is_same_or_below (path, location.c_str ()))
+      return TRUE;
+  return FALSE;
+}
+
+gboolean
+parse_location_entry (xmlNode *entry, const ParseContext &context,
+                      const std::vector<std::string> &own_locations)
 {
   gboolean is_exclusion = xmlStrcmp (entry->name, BAD_CAST "exclusion") == 0;
   g_autofree gchar *type = property (entry, "type");
@@ -488,6 +491,15 @@ parse_location_entry (xmlNode *entry, const ParseContext &context)
       SF_LOG_WARNING ("Third-party applications must not have system paths listed:\n %s", path);
       return FALSE;
     }
+  if (removes_user_folder (type, is_exclusion, path, context))
+    return FALSE;
+  if (!context.trusted && is_exclusion && !is_inside_own_locations (path, own_locations))
+    {
+      SF_LOG_WARNING ("sf-backup-configurations: Exclusion %s in XML configuration file %s is "
+                      "ignored: it lies outside the application's own locations",
+                      path, context.file_name);
+      return TRUE;
+    }
 
   SfBackupLocations *table = NULL;
   if (strcmp (type, "file") == 0 || strcmp (type, "dir") == 0)
@@ -508,12 +520,30 @@ parse_location_entry (xmlNode *entry, const ParseContext &context)
   return TRUE;
 }
 
+/* The expanded paths of the file's location elements, wherever they stand among its entries. */
+std::vector<std::string>
+own_location_paths (xmlNode *locations)
+{
+  std::vector<std::string> paths;
+  for (xmlNode *node = find_child (locations, "location"); node != NULL;
+       node = find_element (node->next, "location"))
+    {
+      g_autofree gchar *text = element_text (node);
+      g_autofree gchar *path = sf_utils_expand_path (text);
+      if (path != NULL)
+        paths.push_back (path);
+    }
+  return paths;
+}
+
 gboolean
 parse_locations (xmlNode *root, const ParseContext &context)
 {
   xmlNode *locations = find_child (root, "locations");
   if (locations == NULL)
     return TRUE;
+  std::vector<std::string> own_locations
+      = context.trusted ? std::vector<std::string> () : own_location_paths (locations);
   for (xmlNode *node = locations->children; node != NULL; node = node->next)
     {
       if (node->type != XML_ELEMENT_NODE)
@@ -526,7 +556,7 @@ parse_locations (xmlNode *root, const ParseContext &context)
                           (const gchar *)node->name, context.file_name);
           return FALSE;
         }
-      if (!parse_location_entry (node, context))
+      if (!parse_location_entry (node, context, own_locations))
         return FALSE;
     }
   return TRUE;
@@ -563,8 +593,32 @@ parse_document (xmlDoc *document, ParseContext &context)
   g_autofree gchar *name = g_strdup (context.name);
   if (parse_application (root, context))
     return TRUE;
+  /* The name is new, so everything filed under it came from this file. */
+  remove_locations_of (context.locations, name);
+  remove_locations_of (context.permanent_locations, name);
+  for (gint index = 0; index < config_category_count; index++)
+    remove_from_category (index, name);
   forget_application (name);
   return FALSE;
+}
+
+/* Reports why a document could not be read; a file that simply is no XML is rejected without a
+ * word, like one with another root element. */
+void
+report_unreadable (const gchar *file_name, const GError *error)
+{
+  if (!g_error_matches (error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA))
+    SF_LOG_WARNING ("sf-backup-configurations: Could not read XML configuration file %s: %s",
+                    file_name, error->message);
+}
+
+gboolean
+parse_configuration (xmlDoc *document, const ParseContext &context)
+{
+  ParseContext file_context = context;
+  gboolean accepted = parse_document (document, file_context);
+  xmlFreeDoc (document);
+  return accepted;
 }
 
 /* kind names the list in the log. */
@@ -625,11 +679,7 @@ gboolean
 read_test_applications_file (GFile *file)
 {
   g_autofree gchar *file_name = g_file_get_path (file);
-  g_autofree gchar *contents = NULL;
-  gsize size = 0;
-  xmlDoc *document = load_small_file (file, &contents, &size, NULL)
-                         ? read_xml (contents, size, file_name)
-                         : NULL;
+  xmlDoc *document = sf_xml_reader_read_file (file_name, NULL);
   if (document == NULL)
     {
       SF_LOG_WARNING ("sf-backup-configurations: Invalid XML syntax in file: %s", file_name);
@@ -738,7 +788,6 @@ sf_backup_configurations_free (void)
   g_tree_unref (tables->scripts_infos);
   for (GSList *list : tables->category_applications)
     g_slist_free_full (list, g_free);
-  g_slist_free (tables->applications_in_categories);
   g_slist_free_full (tables->test_applications, g_free);
   g_slist_free_full (tables->additional_test_applications, g_free);
   g_clear_pointer (&tables, g_free);
@@ -765,6 +814,10 @@ backup_configurations_read_directory (SfBackupLocations *locations,
       g_autoptr (GFile) file = g_file_get_child (directory, name.c_str ());
       if (g_str_has_suffix (name.c_str (), ".conf"))
         backup_configurations_parse_conf_file (locations, permanent_locations, file, trusted);
+      else if (name == test_applications_file_name && !trusted)
+        SF_LOG_WARNING ("sf-backup-configurations: %s in %s is ignored: only the installed "
+                        "configuration directory may name test applications",
+                        test_applications_file_name, config_dir);
       else if (name == test_applications_file_name && read_test_applications_file (file))
         tables->test_applications_installed = TRUE;
     }
@@ -777,17 +830,21 @@ backup_configurations_parse_conf_file (SfBackupLocations *locations,
 {
   g_return_val_if_fail (G_IS_FILE (file), FALSE);
 
+  g_return_val_if_fail (tables != NULL, FALSE);
+  g_return_val_if_fail (locations != NULL, FALSE);
+  g_return_val_if_fail (permanent_locations != NULL, FALSE);
+
   g_autofree gchar *file_name = g_file_get_path (file);
-  g_autofree gchar *contents = NULL;
-  gsize size = 0;
   g_autoptr (GError) error = NULL;
-  if (!load_small_file (file, &contents, &size, &error))
+  xmlDoc *document = file_name != NULL ? sf_xml_reader_read_file (file_name, &error) : NULL;
+  if (document == NULL)
     {
-      report_unreadable (file_name, error->message);
+      if (error != NULL)
+        report_unreadable (file_name, error);
       return FALSE;
     }
-  return backup_configurations_parse_conf_buffer (locations, permanent_locations, contents, size,
-                                                  file_name, trusted);
+  ParseContext context = { locations, permanent_locations, file_name, trusted, NULL };
+  return parse_configuration (document, context);
 }
 
 gboolean
@@ -802,20 +859,15 @@ backup_configurations_parse_conf_buffer (SfBackupLocations *locations,
   g_return_val_if_fail (buffer != NULL || size == 0, FALSE);
   g_return_val_if_fail (file_name != NULL, FALSE);
 
-  if (size > max_config_file_size)
+  g_autoptr (GError) error = NULL;
+  xmlDoc *document = sf_xml_reader_parse (buffer, size, file_name, &error);
+  if (document == NULL)
     {
-      g_autofree gchar *reason
-          = g_strdup_printf ("larger than %" G_GSIZE_FORMAT " bytes", max_config_file_size);
-      report_unreadable (file_name, reason);
+      report_unreadable (file_name, error);
       return FALSE;
     }
-  xmlDoc *document = read_xml (buffer, size, file_name);
-  if (document == NULL)
-    return FALSE;
   ParseContext context = { locations, permanent_locations, file_name, trusted, NULL };
-  gboolean accepted = parse_document (document, context);
-  xmlFreeDoc (document);
-  return accepted;
+  return parse_configuration (document, context);
 }
 
 GSList *
@@ -839,7 +891,6 @@ sf_backup_configurations_get_applications_in_categories (guint32 mask)
 {
   g_return_val_if_fail (tables != NULL, NULL);
 
-  g_clear_pointer (&tables->applications_in_categories, g_slist_free);
   GSList *found = NULL;
   for (gint index = 0; index < config_category_count; index++)
     {
@@ -847,10 +898,9 @@ sf_backup_configurations_get_applications_in_categories (guint32 mask)
         continue;
       for (GSList *item = tables->category_applications[index]; item != NULL; item = item->next)
         if (g_slist_find_custom (found, item->data, (GCompareFunc)strcmp) == NULL)
-          found = g_slist_prepend (found, item->data);
+          found = g_slist_prepend (found, g_strdup ((const gchar *)item->data));
     }
-  tables->applications_in_categories = g_slist_reverse (found);
-  return tables->applications_in_categories;
+  return g_slist_reverse (found);
 }
 
 gint
@@ -922,16 +972,7 @@ _sf_backup_configurations_remove_applications (GSList *names)
   for (GSList *item = names; item != NULL; item = item->next)
     {
       const gchar *name = (const gchar *)item->data;
-      gint removed = 0;
-      GHashTableIter iter;
-      gpointer value;
-      g_hash_table_iter_init (&iter, tables->locations);
-      while (g_hash_table_iter_next (&iter, NULL, &value))
-        if (strcmp (((SfBackupLocation *)value)->appl_name, name) == 0)
-          {
-            g_hash_table_iter_remove (&iter);
-            removed++;
-          }
+      gint removed = remove_locations_of (tables->locations, name);
       SF_LOG_DEBUG ("sf-backup-configurations: _sf_backup_configurations_remove_applications: "
                     "removed %d backup file locations of application: %s.",
                     removed, name);
@@ -943,6 +984,8 @@ _sf_backup_configurations_remove_applications (GSList *names)
                         "removed application: %s from category: %s.",
                         copy, sf_category_get_display_name (sf_category_from_index (index)));
     }
+  /* An include that only a removed application's location covered stands on its own again. */
+  _sf_backup_locations_remove_redundancies (tables->locations);
 }
 
 SfBackupLocations *

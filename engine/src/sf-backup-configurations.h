@@ -48,7 +48,8 @@ gboolean backup_configurations_parse_conf_buffer (SfBackupLocations *locations,
 
 /* The names of the applications with data in the category (owned by the tables). */
 GSList *sf_backup_configurations_get_applications_in_category (SfCategory category);
-/* Each application with data in any category of the mask, once; valid until the next call. */
+/* Each application with data in any category of the mask, once. Returns a new list of new
+ * strings: free with g_slist_free_full (list, g_free). Main thread or the archiver's worker. */
 GSList *sf_backup_configurations_get_applications_in_categories (guint32 mask);
 
 /* 1 when found, -1 for an unknown name, -2 when the name has no method record. */

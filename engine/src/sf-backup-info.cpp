@@ -2,8 +2,8 @@
 
 #include "sf-log.h"
 #include "sf-vfs-utils.h"
+#include "sf-xml-reader.h"
 
-#include <libxml/parser.h>
 #include <libxml/tree.h>
 
 #include <cerrno>
@@ -31,9 +31,6 @@ struct _SfBackupInfo
 namespace
 {
 constexpr const gchar *metadata_name = "backup.metadata";
-
-/* A metadata file is a few hundred bytes; anything this large is not one of ours. */
-constexpr goffset max_metadata_size = 1024 * 1024;
 
 constexpr const gchar *metadata_template
     = "<backup-metadata>\n"
@@ -118,18 +115,31 @@ format_category_blocks (SfBackupInfo *info)
   return blocks;
 }
 
-/* The text as XML character data: markup characters as entity references, and characters XML
- * cannot carry (invalid UTF-8, control characters) left out, so the file always parses. */
+/* The text without what XML cannot carry: bytes that are not UTF-8 become replacement
+ * characters, and control characters other than tab, line feed and carriage return are left
+ * out, so that the file always parses. */
+std::string
+clean_text (const gchar *text)
+{
+  std::string cleaned;
+  if (text == NULL)
+    return cleaned;
+  g_autofree gchar *valid = g_utf8_make_valid (text, -1);
+  for (const gchar *character = valid; *character != '\0'; character++)
+    if ((guchar)*character >= 0x20 || *character == '\t' || *character == '\n'
+        || *character == '\r')
+      cleaned += *character;
+  return cleaned;
+}
+
+/* The text as XML character data: markup characters as entity references. */
 std::string
 escape_text (const gchar *text)
 {
   std::string escaped;
-  if (text == NULL)
-    return escaped;
-  g_autofree gchar *valid = g_utf8_make_valid (text, -1);
-  for (const gchar *character = valid; *character != '\0'; character++)
+  for (char character : clean_text (text))
     {
-      switch (*character)
+      switch (character)
         {
         case '&':
           escaped += "&amp;";
@@ -147,9 +157,7 @@ escape_text (const gchar *text)
           escaped += "&apos;";
           break;
         default:
-          if ((guchar)*character >= 0x20 || *character == '\t' || *character == '\n'
-              || *character == '\r')
-            escaped += *character;
+          escaped += character;
           break;
         }
     }
@@ -167,12 +175,13 @@ format_metadata (SfBackupInfo *info)
       total_files += info->num_files[index];
     }
   std::string device_version = escape_text (info->device_version);
+  /* Notes arrive escaped already. */
+  std::string notes = clean_text (info->notes);
   std::string blocks = format_category_blocks (info);
   return g_strdup_printf (metadata_template, info->format, recorded_size (total_size),
                           (gint)total_files, (glong)info->timestamp,
                           (glong)info->time_for_restoration, info->is_protected ? "true" : "false",
-                          device_version.c_str (), info->notes != NULL ? info->notes : "",
-                          blocks.c_str ());
+                          device_version.c_str (), notes.c_str (), blocks.c_str ());
 }
 
 /* Mode bits are a matter of privacy, not of the data: file systems without them (FAT memory
@@ -275,6 +284,32 @@ node_text (xmlNode *node)
   return text;
 }
 
+/* Sizes are written as signed 32-bit numbers, so sizes of 2 GiB and more come out negative; the
+ * 32 bits are taken as unsigned again. Numbers written unsigned read the same. */
+gboolean
+parse_size32 (const gchar *text, guint32 *value)
+{
+  while (g_ascii_isspace (*text))
+    text++;
+  gchar *end = NULL;
+  errno = 0;
+  gint64 parsed = g_ascii_strtoll (text, &end, 10);
+  if (end == text || *end != '\0' || errno != 0 || parsed < G_MININT32 || parsed > G_MAXUINT32)
+    return FALSE;
+  *value = (guint32)parsed;
+  return TRUE;
+}
+
+gboolean
+parse_size (xmlNode *node, guint32 *value)
+{
+  g_autofree gchar *text = node_text (node);
+  if (parse_size32 (text, value))
+    return TRUE;
+  SF_LOG_WARNING ("Invalid size in metadata.");
+  return FALSE;
+}
+
 gboolean
 parse_number (xmlNode *node, gint32 *value, const gchar *warning)
 {
@@ -313,10 +348,11 @@ gboolean
 parse_root_child (xmlNode *node, Metadata &metadata)
 {
   gint32 unused = 0;
+  guint32 unused_size = 0;
   if (has_name (node, "format"))
     return parse_number (node, &metadata.format, "Invalid format in metadata.");
   if (has_name (node, "size"))
-    return parse_number (node, &unused, "Invalid size in metadata.");
+    return parse_size (node, &unused_size);
   if (has_name (node, "number-of-files"))
     return parse_number (node, &unused, "Invalid number of files in metadata.");
   if (has_name (node, "timestamp"))
@@ -347,25 +383,24 @@ parse_root_child (xmlNode *node, Metadata &metadata)
 void
 parse_category_amounts (SfBackupInfo *info, SfCategory category, xmlNode *block)
 {
-  gint32 size = 0;
+  guint32 size = 0;
   gint32 num_files = 0;
   for (xmlNode *child = block->children; child != NULL; child = child->next)
     {
-      if (has_name (child, "size") && !parse_number (child, &size, "Invalid size in metadata."))
+      if (has_name (child, "size") && !parse_size (child, &size))
         break;
       if (has_name (child, "number-of-files")
           && !parse_number (child, &num_files, "Invalid number of files in metadata."))
         break;
     }
-  sf_backup_info_set_data_amount (info, category, (guint64)(gint64)size, (guint32)num_files);
+  sf_backup_info_set_data_amount (info, category, size, (guint32)num_files);
 }
 
 SfBackupInfo *
 info_from_document (GFile *directory, xmlDoc *document)
 {
   xmlNode *root = xmlDocGetRootElement (document);
-  /* The metadata never carries a document type; one could only bring entity expansion. */
-  if (root == NULL || document->intSubset != NULL || !has_name (root, "backup-metadata"))
+  if (root == NULL || !has_name (root, "backup-metadata"))
     return NULL;
 
   Metadata metadata;
@@ -390,27 +425,19 @@ info_from_document (GFile *directory, xmlDoc *document)
   return info;
 }
 
-/* The contents of the directory's metadata file, or NULL when it has no plausible one. */
-gchar *
-load_metadata (GFile *directory, gsize *length)
+/* The directory's metadata document, or NULL when it has no readable one. */
+xmlDoc *
+read_metadata (GFile *directory)
 {
   g_autoptr (GFile) file = g_file_get_child (directory, metadata_name);
-  g_autoptr (GFileInfo) file_info
-      = g_file_query_info (file, G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_SIZE,
-                           G_FILE_QUERY_INFO_NONE, NULL, NULL);
-  if (file_info == NULL || g_file_info_get_file_type (file_info) != G_FILE_TYPE_REGULAR)
+  g_autofree gchar *path = g_file_get_path (file);
+  if (path == NULL)
     return NULL;
-  if (g_file_info_get_size (file_info) > max_metadata_size)
-    {
-      SF_LOG_WARNING ("Metadata file too large: %s", g_file_peek_path (file));
-      return NULL;
-    }
-  gchar *contents = NULL;
-  if (!g_file_load_contents (file, NULL, &contents, length, NULL, NULL))
-    return NULL;
-  if (*length > (gsize)max_metadata_size)
-    g_clear_pointer (&contents, g_free);
-  return contents;
+  g_autoptr (GError) error = NULL;
+  xmlDoc *document = sf_xml_reader_read_file (path, &error);
+  if (document == NULL && g_error_matches (error, G_IO_ERROR, G_IO_ERROR_MESSAGE_TOO_LARGE))
+    SF_LOG_WARNING ("Metadata file too large: %s", path);
+  return document;
 }
 
 gint
@@ -692,12 +719,7 @@ sf_backup_info_new_from_directory (GFile *directory)
 {
   g_return_val_if_fail (directory != NULL, NULL);
 
-  gsize length = 0;
-  g_autofree gchar *contents = load_metadata (directory, &length);
-  if (contents == NULL)
-    return NULL;
-  xmlDoc *document = xmlReadMemory (contents, (int)length, NULL, NULL,
-                                    XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  xmlDoc *document = read_metadata (directory);
   if (document == NULL)
     return NULL;
   SfBackupInfo *info = info_from_document (directory, document);

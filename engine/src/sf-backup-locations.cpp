@@ -1,7 +1,6 @@
 #include "sf-backup-locations.h"
 
 #include "sf-category.h"
-#include "sf-config.h"
 #include "sf-log.h"
 #include "sf-vfs-utils.h"
 
@@ -38,14 +37,17 @@ location_to_uri (const SfBackupLocation *location)
   return g_strconcat (location->path, "/*", NULL);
 }
 
+/* Only an ancestor of the same kind that serves every category of the location makes it
+ * redundant: a backup of the location's categories alone must still reach it. */
 gboolean
-has_ancestor_of_same_kind (SfBackupLocations *locations, const SfBackupLocation *location)
+has_covering_ancestor (SfBackupLocations *locations, const SfBackupLocation *location)
 {
   g_autofree gchar *parent = g_path_get_dirname (location->path);
   while (strcmp (parent, "/") != 0 && strcmp (parent, ".") != 0)
     {
       SfBackupLocation *ancestor = (SfBackupLocation *)g_hash_table_lookup (locations, parent);
-      if (ancestor != NULL && ancestor->is_exclusion == location->is_exclusion)
+      if (ancestor != NULL && ancestor->is_exclusion == location->is_exclusion
+          && (location->categories & ~ancestor->categories) == 0)
         return TRUE;
       gchar *grandparent = g_path_get_dirname (parent);
       g_free (parent);
@@ -85,11 +87,25 @@ is_below_any (const gchar *path, GSList *directories)
   return FALSE;
 }
 
+/* Each file once, as one category's archive holds it: an include below another include of the
+ * category adds nothing of its own. */
+GSList *
+counted_includes (SfBackupLocations *locations, SfCategory category)
+{
+  GSList *includes = selected_paths (locations, category, FALSE);
+  GSList *counted = NULL;
+  for (GSList *item = includes; item != NULL; item = item->next)
+    if (!is_below_any ((const gchar *)item->data, includes))
+      counted = g_slist_prepend (counted, g_strdup ((const gchar *)item->data));
+  g_slist_free_full (includes, g_free);
+  return counted;
+}
+
 /* Only excluded files that an include path would have counted are taken off again. */
 GSList *
-counted_exclusions (SfBackupLocations *locations, guint32 categories, GSList *includes)
+counted_exclusions (SfBackupLocations *locations, SfCategory category, GSList *includes)
 {
-  GSList *exclusions = selected_paths (locations, categories, TRUE);
+  GSList *exclusions = selected_paths (locations, category, TRUE);
   GSList *counted = NULL;
   for (GSList *item = exclusions; item != NULL; item = item->next)
     if (is_below_any ((const gchar *)item->data, includes))
@@ -99,19 +115,20 @@ counted_exclusions (SfBackupLocations *locations, guint32 categories, GSList *in
 }
 
 void
-add_gconf_dir (guint32 *num_files, guint64 *size)
+count_category (SfBackupLocations *locations, SfCategory category, guint32 *num_files,
+                guint64 *size)
 {
-  SfConfig *config = sf_config_get ();
-  GFile *gconf_dir = config != NULL ? sf_config_get_gconf_dir (config) : NULL;
-  if (gconf_dir == NULL)
-    return;
-  g_autofree gchar *path = g_file_get_path (gconf_dir);
-  GSList paths = { path, NULL };
-  guint32 gconf_files = 0;
-  guint64 gconf_size = 0;
-  sf_vfs_utils_count_files (&paths, &gconf_files, &gconf_size);
-  *num_files += gconf_files;
-  *size += gconf_size;
+  GSList *includes = counted_includes (locations, category);
+  sf_vfs_utils_count_files (includes, num_files, size);
+
+  GSList *exclusions = counted_exclusions (locations, category, includes);
+  guint32 excluded_files = 0;
+  guint64 excluded_size = 0;
+  sf_vfs_utils_count_files (exclusions, &excluded_files, &excluded_size);
+  *num_files -= MIN (excluded_files, *num_files);
+  *size -= MIN (excluded_size, *size);
+  g_slist_free_full (exclusions, g_free);
+  g_slist_free_full (includes, g_free);
 }
 } // namespace
 
@@ -171,8 +188,7 @@ _sf_backup_locations_remove_redundancies (SfBackupLocations *locations)
   while (g_hash_table_iter_next (&iter, NULL, &value))
     {
       SfBackupLocation *location = (SfBackupLocation *)value;
-      if (has_ancestor_of_same_kind (locations, location))
-        location->redundant = TRUE;
+      location->redundant = has_covering_ancestor (locations, location);
     }
 }
 
@@ -231,18 +247,19 @@ sf_backup_locations_count_data (SfBackupLocations *locations, guint32 categories
   g_return_if_fail (num_files != NULL);
   g_return_if_fail (size != NULL);
 
-  GSList *includes = selected_paths (locations, categories, FALSE);
-  sf_vfs_utils_count_files (includes, num_files, size);
-
-  GSList *exclusions = counted_exclusions (locations, categories, includes);
-  guint32 excluded_files = 0;
-  guint64 excluded_size = 0;
-  sf_vfs_utils_count_files (exclusions, &excluded_files, &excluded_size);
-  *num_files -= MIN (excluded_files, *num_files);
-  *size -= MIN (excluded_size, *size);
-  g_slist_free_full (exclusions, g_free);
-  g_slist_free_full (includes, g_free);
-
-  if (categories & SF_CATEGORY_SETTINGS)
-    add_gconf_dir (num_files, size);
+  /* Every category has an archive of its own, so a file of two categories is packed twice. The
+   * GConf directory counts like any other folder: through the locations that pack it. */
+  *num_files = 0;
+  *size = 0;
+  for (gint index = 0; index < SF_CATEGORY_COUNT; index++)
+    {
+      SfCategory category = sf_category_from_index (index);
+      if ((categories & category) == 0)
+        continue;
+      guint32 category_files = 0;
+      guint64 category_size = 0;
+      count_category (locations, category, &category_files, &category_size);
+      *num_files += category_files;
+      *size += category_size;
+    }
 }

@@ -2,9 +2,10 @@
 
 #include "sf-backup-locations.h"
 #include "sf-vfs-utils.h"
+#include "sf-xml-reader.h"
 
 #include <gio/gio.h>
-#include <libxml/parser.h>
+#include <libxml/tree.h>
 
 #include <cstdlib>
 #include <string>
@@ -97,10 +98,7 @@ sf_backend_load_permanent_file_list (const gchar *backup_dir_path)
 {
   g_return_val_if_fail (backup_dir_path != NULL, NULL);
   g_autofree gchar *path = g_strdup_printf ("%s/%s", backup_dir_path, list_file_name);
-  if (!g_file_test (path, G_FILE_TEST_IS_REGULAR))
-    return NULL;
-  xmlDoc *document
-      = xmlReadFile (path, NULL, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  xmlDoc *document = sf_xml_reader_read_file (path, NULL);
   xmlNode *root = document != NULL ? xmlDocGetRootElement (document) : NULL;
   GSList *list = NULL;
   for (xmlNode *node = root != NULL && xmlStrcmp (root->name, BAD_CAST "permanent_file_list") == 0

@@ -267,11 +267,17 @@ target_set_is_persistent (SfTarget *target, gboolean is_persistent)
   g_object_notify_by_pspec (G_OBJECT (target), properties[PROP_IS_PERSISTENT]);
 }
 
-/* Depth first; individual failures do not stop the walk, the result is the directory's own. */
+/* Depth first; individual failures do not stop the walk, the result is the directory's own. A
+ * backup that is a link to a directory elsewhere loses only the link: what it points to is not
+ * part of the backups location. */
 gboolean
 delete_recursively (GFile *directory)
 {
-  g_autoptr (GError) ignored = sf_vfs_utils_remove_directory (directory);
+  if (g_file_query_file_type (directory, G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, NULL)
+      == G_FILE_TYPE_DIRECTORY)
+    {
+      g_autoptr (GError) ignored = sf_vfs_utils_remove_directory (directory);
+    }
   return g_file_delete (directory, NULL, NULL);
 }
 
@@ -281,26 +287,6 @@ is_plain_name (const gchar *name)
 {
   return name != NULL && name[0] != '\0' && strchr (name, G_DIR_SEPARATOR) == NULL
          && g_strcmp0 (name, ".") != 0 && g_strcmp0 (name, "..") != 0;
-}
-
-void
-forget_backup (SfTarget *target, const gchar *name)
-{
-  SfTargetPrivate *priv = (SfTargetPrivate *)sf_target_get_instance_private (target);
-  g_mutex_lock (&priv->backups_lock);
-  GList *forgotten = NULL;
-  for (GList *link = priv->backups; link != NULL;)
-    {
-      GList *next = link->next;
-      if (g_strcmp0 (sf_backup_info_get_name ((SfBackupInfo *)link->data), name) == 0)
-        {
-          priv->backups = g_list_remove_link (priv->backups, link);
-          forgotten = g_list_concat (link, forgotten);
-        }
-      link = next;
-    }
-  g_mutex_unlock (&priv->backups_lock);
-  sf_backup_info_list_free (forgotten);
 }
 
 /* Temporary files of an interrupted archive writer. */
@@ -659,7 +645,9 @@ sf_target_remove_backup (SfTarget *target, SfBackupInfo *info)
   g_autoptr (GFile) directory = g_file_get_child (location, name);
   if (!delete_recursively (directory))
     return FALSE;
-  forget_backup (target, name);
+  /* Lists handed out earlier hold the removed record: dropping the whole cache with the signal
+   * tells every holder that its list is gone, instead of editing a list it may be walking. */
+  backups_changed (target);
   g_file_delete (location, NULL, NULL);
   return TRUE;
 }

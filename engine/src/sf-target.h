@@ -38,6 +38,9 @@ GList *sf_target_get_backups (SfTarget *target);
 SfBackupInfo *sf_target_get_backup_by_name (SfTarget *target, const gchar *name);
 
 gboolean sf_target_prepare_for_backup (SfTarget *target, GError **error);
+/* Deletes the backup's directory (a backup that is a link loses only the link) and emits
+ * "backups-changed", which ends every list sf_target_get_backups handed out; info ends with it
+ * when it came from one and the caller holds no reference. Main thread. */
 gboolean sf_target_remove_backup (SfTarget *target, SfBackupInfo *info);
 guint64 sf_target_calculate_free_space (SfTarget *target);
 

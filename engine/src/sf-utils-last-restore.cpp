@@ -1,9 +1,10 @@
 #include "sf-utils.h"
 
 #include "sf-log.h"
+#include "sf-xml-reader.h"
 
 #include <glib/gstdio.h>
-#include <libxml/parser.h>
+#include <libxml/tree.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -121,10 +122,7 @@ sf_utils_read_last_restore (SfRestoreFailure **failure, SfCategory *written_cate
   *restored_size = 0;
 
   g_autofree gchar *path = home_file ("last-restore.xml");
-  if (!g_file_test (path, G_FILE_TEST_IS_REGULAR))
-    return FALSE;
-  xmlDoc *document
-      = xmlReadFile (path, NULL, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  xmlDoc *document = sf_xml_reader_read_file (path, NULL);
   xmlNode *root = document != NULL ? xmlDocGetRootElement (document) : NULL;
   if (root == NULL || xmlStrcmp (root->name, BAD_CAST "last-restore") != 0)
     {

@@ -151,12 +151,7 @@ sf_utils_write_error_log (const gchar *application)
 void
 _sf_utils_run_application_scripts (SfCategory categories, const gchar *list_file)
 {
-  /* The configuration's list is refilled by every query; scripts take long, so keep a copy. */
-  GSList *shared = sf_backup_configurations_get_applications_in_categories (categories);
-  GSList *applications = g_slist_copy_deep (
-      shared,
-      [] (gconstpointer name, gpointer) -> gpointer { return g_strdup ((const gchar *)name); },
-      NULL);
+  GSList *applications = sf_backup_configurations_get_applications_in_categories (categories);
   if (applications == NULL)
     {
       SF_LOG_ERROR ("Could not get application names. No scripts are run.");

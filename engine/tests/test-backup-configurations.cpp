@@ -1,10 +1,15 @@
 #include "sf-backup-configurations.h"
+#include "sf-config.h"
+#include "sf-file-entry.h"
+#include "sf-vfs-utils.h"
 #include "sf-log.h"
 
 #include "log-capture.h"
 
 #include <gio/gio.h>
+#include <glib/gstdio.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -35,6 +40,16 @@ strings (GSList *list)
   std::vector<std::string> result;
   for (GSList *item = list; item != NULL; item = item->next)
     result.push_back ((const gchar *)item->data);
+  return result;
+}
+
+/* The applications of the mask, from the list the caller owns. */
+std::vector<std::string>
+applications_in (guint32 mask)
+{
+  GSList *list = sf_backup_configurations_get_applications_in_categories (mask);
+  std::vector<std::string> result = strings (list);
+  g_slist_free_full (list, g_free);
   return result;
 }
 
@@ -174,10 +189,9 @@ TEST_F (BackupConfigurationsTest, AcceptedFilesFillEveryTable)
   EXPECT_EQ (sf_backup_configurations_get_applications_in_category (SF_CATEGORY_MEDIA), nullptr);
   EXPECT_TRUE (log.contains ("sf_backup_configurations_get_applications_in_category(): Given "
                              "category: 8192 is invalid."));
-  EXPECT_EQ (strings (sf_backup_configurations_get_applications_in_categories (SF_CATEGORY_ALL)),
+  EXPECT_EQ (applications_in (SF_CATEGORY_ALL),
              std::vector<std::string> ({ "contacts", "mail", "third", "settings" }));
-  EXPECT_EQ (strings (sf_backup_configurations_get_applications_in_categories (
-                 SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS)),
+  EXPECT_EQ (applications_in (SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS),
              std::vector<std::string> ({ "mail", "settings" }));
 
   ASSERT_NE (location (home + "/c"), nullptr);
@@ -296,8 +310,7 @@ TEST_F (BackupConfigurationsTest, EachBadFileIsRejectedWithItsMessage)
   EXPECT_TRUE (known ("good"));
   EXPECT_TRUE (known ("last"));
   EXPECT_FALSE (known ("x"));
-  EXPECT_EQ (strings (sf_backup_configurations_get_applications_in_categories (SF_CATEGORY_ALL)),
-             std::vector<std::string> ({ "last" }));
+  EXPECT_EQ (applications_in (SF_CATEGORY_ALL), std::vector<std::string> ({ "last" }));
   for (size_t index = 0; index < rejections.size (); index++)
     for (const std::string &message : rejections[index].messages)
       EXPECT_TRUE (log.contains (message)) << "file " << index + 10 << ": " << message;
@@ -329,40 +342,57 @@ TEST_F (BackupConfigurationsTest, ThirdPartyFilesMayOnlyNameHomeOrInstallHomePat
                              "/etc/passwd"));
 }
 
-TEST_F (BackupConfigurationsTest, ARejectedLocationKeepsEarlierEntriesButNotTheApplication)
+TEST_F (BackupConfigurationsTest, AFileFailingAtItsThirdLocationLeavesNoTraceInAnyTable)
 {
   install (trusted, "a.conf",
-           configuration ("app", locations ("<location type=\"dir\" category=\"contacts\">/one"
-                                            "</location><exclusion type=\"file\" "
-                                            "category=\"emails\">/two</exclusion>"
-                                            "<location type=\"dir\" category=\"media\">/three"
-                                            "</location><location type=\"dir\" "
-                                            "category=\"contacts\">/four</location>")));
-  /* A later file of the same name must not inherit the rejected file's D-Bus record. */
+           configuration ("app", "<backup-method>backup-dbus backup-scripts "
+                                 "permanent-backup-files</backup-method>"
+                                 "<backup-dbus><dbus-service object=\"/o\">s.x</dbus-service>"
+                                 "</backup-dbus><backup-scripts>"
+                                 "<backup-script-name>b</backup-script-name>"
+                                 "<restore-script-name>r</restore-script-name></backup-scripts>"
+                                 "<locations><location type=\"dir\" category=\"contacts\">/one"
+                                 "</location><location type=\"permanent-backup-file\" "
+                                 "category=\"emails\">/two</location>"
+                                 "<location type=\"dir\" category=\"media\">/three"
+                                 "</location><location type=\"dir\" "
+                                 "category=\"contacts\">/four</location></locations>"));
+  /* Shares a path with the rejected file: its own entry must survive the roll-back. */
+  install (trusted, "0-first.conf",
+           configuration ("first", locations ("<location type=\"dir\" category=\"organizer\">"
+                                              "/one</location>")));
+  /* A later file of the same name must not inherit the rejected file's records. */
   install (trusted, "b.conf",
            configuration ("app", "<backup-method>backup-scripts</backup-method><backup-scripts>"
-                                 "<backup-script-name>b</backup-script-name>"
-                                 "<restore-script-name>r</restore-script-name>"
+                                 "<backup-script-name>b2</backup-script-name>"
+                                 "<restore-script-name>r2</restore-script-name>"
                                  "</backup-scripts>"));
   LogCapture log;
   init ();
-  EXPECT_NE (location ("/one"), nullptr);
-  EXPECT_NE (location ("/two"), nullptr);
+  ASSERT_NE (location ("/one"), nullptr);
+  EXPECT_STREQ (location ("/one")->appl_name, "first");
+  EXPECT_EQ (g_hash_table_lookup (sf_backup_configurations_get_permanent_locations (), "/two"),
+             nullptr);
   EXPECT_EQ (location ("/three"), nullptr);
   EXPECT_EQ (location ("/four"), nullptr);
   EXPECT_TRUE (log.contains ("sf-backup-configurations: Removed application: app D-Bus info from "
                              "applications D-Bus info datastructure\n"));
-  /* Its accepted entries still count for their category. */
-  EXPECT_EQ (strings (sf_backup_configurations_get_applications_in_category (SF_CATEGORY_EMAILS)),
-             std::vector<std::string> ({ "app" }));
+  EXPECT_EQ (applications_in (SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS),
+             std::vector<std::string> ());
 
   SfBackupMethod method;
   ASSERT_EQ (sf_backup_configurations_get_backup_backup_method ("app", &method), 1);
   EXPECT_FALSE (method.dbus);
+  EXPECT_FALSE (method.permanent_files);
   gboolean has_dbus = TRUE;
   SfBackupDbusInfo info;
   ASSERT_EQ (sf_backup_configurations_get_backup_dbus_info ("app", &has_dbus, &info), 1);
   EXPECT_FALSE (has_dbus);
+  gboolean has_scripts = FALSE;
+  SfBackupScriptsInfo scripts;
+  ASSERT_EQ (sf_backup_configurations_get_backup_scripts_info ("app", &has_scripts, &scripts), 1);
+  ASSERT_TRUE (has_scripts);
+  EXPECT_STREQ (scripts.backup_script, "b2");
 }
 
 TEST_F (BackupConfigurationsTest, RemovedApplicationsLeaveNoTrace)
@@ -402,8 +432,7 @@ TEST_F (BackupConfigurationsTest, RemovedApplicationsLeaveNoTrace)
   EXPECT_NE (location ("/s"), nullptr);
   EXPECT_NE (g_hash_table_lookup (sf_backup_configurations_get_permanent_locations (), "/u3"),
              nullptr);
-  EXPECT_EQ (strings (sf_backup_configurations_get_applications_in_categories (SF_CATEGORY_ALL)),
-             std::vector<std::string> ({ "stays" }));
+  EXPECT_EQ (applications_in (SF_CATEGORY_ALL), std::vector<std::string> ({ "stays" }));
 }
 
 TEST_F (BackupConfigurationsTest, AnIncompleteMarkerFileIsNotATestInstallation)
@@ -420,7 +449,7 @@ TEST_F (BackupConfigurationsTest, AnIncompleteMarkerFileIsNotATestInstallation)
                              "applications"));
 }
 
-TEST_F (BackupConfigurationsTest, EntitiesDeclaredByAFileAreNotExpanded)
+TEST_F (BackupConfigurationsTest, DocumentTypesAndDeepNestingAreRefused)
 {
   std::string laughs = "<!DOCTYPE backup-configuration [<!ENTITY a \"aaaaaaaaaa\">";
   for (char level = 'b'; level <= 'j'; level++)
@@ -435,10 +464,28 @@ TEST_F (BackupConfigurationsTest, EntitiesDeclaredByAFileAreNotExpanded)
   install (trusted, "b-entity.conf",
            "<!DOCTYPE backup-configuration [<!ENTITY e \"vil\">]>"
                + configuration ("e&e;", dbus_method).substr (22));
+  install (trusted, "c-external.conf",
+           "<!DOCTYPE backup-configuration SYSTEM \"http://127.0.0.1:9/x.dtd\">"
+               + configuration ("external", dbus_method).substr (22));
+  std::string deep;
+  for (int level = 0; level < 40; level++)
+    deep += "<d>";
+  for (int level = 0; level < 40; level++)
+    deep += "</d>";
+  install (trusted, "d-deep.conf", configuration ("deep", dbus_method + deep));
+  install (trusted, "e-plain.conf", configuration ("plain", dbus_method));
+  LogCapture log;
   init ();
+  /* A configuration never needs a document type, and any one could bring entities. */
   EXPECT_FALSE (known ("big"));
-  EXPECT_TRUE (known ("e"));
+  EXPECT_FALSE (known ("e"));
+  EXPECT_FALSE (known ("external"));
+  EXPECT_TRUE (log.contains (trusted + "/b-entity.conf: declares a document type"));
+  EXPECT_FALSE (known ("deep"));
+  EXPECT_TRUE (log.contains (trusted + "/d-deep.conf: nests elements deeper than 32 levels"));
+  EXPECT_TRUE (known ("plain"));
 }
+
 } // namespace
 
 namespace
@@ -463,5 +510,158 @@ TEST (SampleConfigurationsTest, TheBuildTreeDataDirectoryLoads)
   EXPECT_EQ (settings, nullptr);
   g_slist_free_full (settings, g_free);
   sf_backup_configurations_free ();
+}
+} // namespace
+
+namespace
+{
+/* Configurations that would delete or hide data that is not theirs. */
+class ConfigurationSafetyTest : public BackupConfigurationsTest
+{
+protected:
+  void SetUp () override
+  {
+    BackupConfigurationsTest::SetUp ();
+    std::string config_dir = std::string (root) + "/config";
+    g_mkdir_with_parents (config_dir.c_str (), 0700);
+    install (config_dir, "safehold.conf",
+             "<backup-configuration><gconf-dir>" + std::string (root)
+                 + "/gconf</gconf-dir><documents-path>" + std::string (root)
+                 + "/docs</documents-path></backup-configuration>");
+    sf_config_init (config_dir.c_str ());
+  }
+
+  void TearDown () override
+  {
+    sf_config_free ();
+    BackupConfigurationsTest::TearDown ();
+  }
+
+  static std::string ordinary (const std::string &path, const std::string &type = "dir")
+  {
+    return locations ("<location type=\"" + type + "\" category=\"contacts\">" + path
+                      + "</location>");
+  }
+};
+
+TEST_F (ConfigurationSafetyTest, HomeDocumentsGconfAndTheirParentsAreNoOrdinaryLocations)
+{
+  g_mkdir_with_parents ((home + "/.app").c_str (), 0700);
+  ASSERT_EQ (symlink (home.c_str (), (home + "/.app/home-link").c_str ()), 0);
+  std::vector<std::string> refused = {
+    "/",
+    "$HOME/",
+    home,
+    "$HOME/.app/..",
+    "$HOME/.app/home-link",
+    std::string (root),
+    std::string (root) + "/docs",
+    std::string (root) + "/gconf/",
+  };
+  for (size_t index = 0; index < refused.size (); index++)
+    install (trusted, "t" + std::to_string (index) + ".conf",
+             configuration ("t" + std::to_string (index), ordinary (refused[index])));
+  install (untrusted, "home.conf", configuration ("u-home", ordinary ("$HOME/"), "third-party"));
+  install (untrusted, "file.conf",
+           configuration ("u-file", ordinary ("$HOME/", "file"), "third-party"));
+  install (trusted, "fine.conf",
+           configuration ("fine", ordinary (std::string (root) + "/docs/export") + "<locations/>"));
+  install (trusted, "permanent.conf",
+           configuration ("permanent", "<backup-method>permanent-backup-files</backup-method>"
+                                       "<locations><location type=\"permanent-backup-file\" "
+                                       "category=\"settings\">$HOME/</location></locations>"));
+  LogCapture log;
+  init ();
+  for (size_t index = 0; index < refused.size (); index++)
+    EXPECT_FALSE (known ("t" + std::to_string (index))) << refused[index];
+  EXPECT_FALSE (known ("u-home"));
+  EXPECT_FALSE (known ("u-file"));
+  /* Permanent files are never deleted, and a folder below the documents is an export area. */
+  EXPECT_TRUE (known ("fine"));
+  EXPECT_TRUE (known ("permanent"));
+  EXPECT_EQ (location (home), nullptr);
+  EXPECT_EQ (location ("/"), nullptr);
+  EXPECT_TRUE (log.contains ("sf-backup-configurations: Location " + home
+                             + " in XML configuration file " + untrusted
+                             + "/home.conf would delete the user's data"));
+  EXPECT_TRUE (log.contains ("Location " + std::string (root) + "/gconf in XML configuration file "
+                             + trusted + "/t7.conf"));
+}
+
+TEST_F (ConfigurationSafetyTest, ThirdPartyExclusionsOnlyThinTheirOwnLocations)
+{
+  install (trusted, "contacts.conf",
+           configuration ("contacts", ordinary ("$HOME/.contacts/backup") + "<locations/>"));
+  install (untrusted, "notes.conf",
+           configuration ("notes",
+                          dbus_method
+                              + "<locations>"
+                                "<exclusion type=\"dir\" category=\"contacts\">$HOME/*</exclusion>"
+                                "<exclusion type=\"dir\" category=\"contacts\">"
+                                "$HOME/.contacts/backup</exclusion>"
+                                "<location type=\"dir\" category=\"contacts\">$HOME/.notes/export"
+                                "</location>"
+                                "<exclusion type=\"dir\" category=\"contacts\">"
+                                "$HOME/.notes/export/thumbs</exclusion>"
+                                "<exclusion type=\"file\" category=\"contacts\">"
+                                "$HOME/.notes/export/*.tmp</exclusion></locations>",
+                          "third-party"));
+  install (trusted, "cleaner.conf",
+           configuration ("cleaner", locations ("<location type=\"dir\" category=\"emails\">"
+                                                "$HOME/.mail/export</location>"
+                                                "<exclusion type=\"dir\" category=\"emails\">"
+                                                "$HOME/.mail/export/tmp</exclusion>")));
+  LogCapture log;
+  init ();
+  ASSERT_TRUE (known ("notes"));
+  GSList *patterns = sf_backup_locations_get_uris (sf_backup_configurations_get_locations (),
+                                                   SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS, TRUE);
+  EXPECT_EQ (strings (patterns), std::vector<std::string> ({ home + "/.mail/export/tmp/*",
+                                                             home + "/.notes/export/*.tmp",
+                                                             home + "/.notes/export/thumbs/*" }));
+  g_slist_free_full (patterns, g_free);
+  EXPECT_TRUE (log.contains ("Exclusion " + home + "/* in XML configuration file " + untrusted
+                             + "/notes.conf is ignored"));
+
+  /* The other application's files stay in the list its backup packs. */
+  std::string vcard = home + "/.contacts/backup/a.vcf";
+  g_mkdir_with_parents ((home + "/.contacts/backup").c_str (), 0700);
+  ASSERT_TRUE (g_file_set_contents (vcard.c_str (), "v", -1, NULL));
+  GSList *includes = sf_backup_locations_get_uris (sf_backup_configurations_get_locations (),
+                                                   SF_CATEGORY_CONTACTS, FALSE);
+  GSList *exclusions = sf_backup_locations_get_uris (sf_backup_configurations_get_locations (),
+                                                     SF_CATEGORY_CONTACTS, TRUE);
+  GSList *entries = sf_vfs_utils_build_file_list (includes, exclusions);
+  ASSERT_EQ (g_slist_length (entries), 1u);
+  g_autofree gchar *packed = g_file_get_path (((SfFileEntry *)entries->data)->uri);
+  EXPECT_EQ (packed, vcard);
+  sf_file_entry_list_free (entries);
+  g_slist_free_full (includes, g_free);
+  g_slist_free_full (exclusions, g_free);
+  g_unlink (vcard.c_str ());
+}
+
+TEST_F (ConfigurationSafetyTest, OnlyTheTrustedDirectoryMayNameTestApplications)
+{
+  install (trusted, "victim.conf",
+           configuration ("victim", ordinary ("$HOME/.victim/export") + "<locations/>"));
+  install (untrusted, "REMOVE_THIS_FILE_IF_SAFEHOLD-TESTS_PACKAGE_IS_NOT_INSTALLED.txt",
+           "<installed-test-applications><test-applications/>"
+           "<additional-unit-test-applications><application-name>victim</application-name>"
+           "</additional-unit-test-applications></installed-test-applications>");
+  LogCapture log;
+  init ();
+  EXPECT_FALSE (sf_backup_configurations_test_applications_installed ());
+  EXPECT_EQ (sf_backup_configurations_get_additional_test_applications (), nullptr);
+  EXPECT_TRUE (log.contains ("REMOVE_THIS_FILE_IF_SAFEHOLD-TESTS_PACKAGE_IS_NOT_INSTALLED.txt in "
+                             + untrusted + " is ignored"));
+  EXPECT_TRUE (known ("victim"));
+
+  /* Each caller owns its list: a second query leaves the first one whole. */
+  GSList *first = sf_backup_configurations_get_applications_in_categories (SF_CATEGORY_ALL);
+  GSList *second = sf_backup_configurations_get_applications_in_categories (SF_CATEGORY_EMAILS);
+  EXPECT_EQ (strings (first), std::vector<std::string> ({ "victim" }));
+  EXPECT_EQ (second, nullptr);
+  g_slist_free_full (first, g_free);
 }
 } // namespace

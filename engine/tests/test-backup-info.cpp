@@ -184,24 +184,57 @@ TEST_F (BackupInfo, OlderFormatsWriteTheirOwnCategoryRows)
     }
 }
 
-TEST_F (BackupInfo, SizesWrapToSigned32BitsAndReadBackSo)
+TEST_F (BackupInfo, SizesAreWrittenAsSigned32BitsAndReadBackUnsigned)
 {
   g_autoptr (SfBackupInfo) info = new_info ("Big");
-  sf_backup_info_set_categories (info, SF_CATEGORY_CONTACTS);
+  sf_backup_info_set_categories (info, SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS);
   sf_backup_info_set_data_amount (info, SF_CATEGORY_CONTACTS, 3000000000u, 1);
+  sf_backup_info_set_data_amount (info, SF_CATEGORY_EMAILS, 4294967295u, 2);
   ASSERT_EQ (sf_backup_info_create_dir (info), nullptr);
   ASSERT_EQ (sf_backup_info_write_metadata (info), nullptr);
   std::string text = read_text (path ("Big/backup.metadata"));
-  EXPECT_NE (text.find ("  <size>-1294967296</size>\n"), std::string::npos);
   EXPECT_NE (text.find ("      <size>-1294967296</size>\n"), std::string::npos);
+  EXPECT_NE (text.find ("      <size>-1</size>\n"), std::string::npos);
 
   g_autoptr (SfBackupInfo) read = read_backup ("Big");
   ASSERT_NE (read, nullptr);
   guint64 size = 0;
   guint32 files = 0;
   sf_backup_info_get_data_amount (read, SF_CATEGORY_CONTACTS, &size, &files);
-  EXPECT_EQ ((gint64)size, -1294967296);
+  EXPECT_EQ (size, 3000000000u);
   EXPECT_EQ (files, 1u);
+  sf_backup_info_get_data_amount (read, SF_CATEGORY_EMAILS, &size, &files);
+  EXPECT_EQ (size, 4294967295u);
+  EXPECT_EQ (sf_backup_info_get_size_for_categories (read, SF_CATEGORY_ALL), 7294967295u);
+
+  /* Written unsigned by hand, the same; beyond 32 bits, a malformed amount. */
+  make_backup ("Unsigned", "<backup-metadata><format>2</format><size>3000000000</size>"
+                           "<categories><contacts><size>3000000000</size>"
+                           "<number-of-files>1</number-of-files></contacts>"
+                           "<emails><size>4294967296</size></emails></categories>"
+                           "</backup-metadata>");
+  g_autoptr (SfBackupInfo) unsigned_read = read_backup ("Unsigned");
+  ASSERT_NE (unsigned_read, nullptr);
+  EXPECT_EQ (sf_backup_info_get_size_for_categories (unsigned_read, SF_CATEGORY_CONTACTS),
+             3000000000u);
+  EXPECT_EQ (sf_backup_info_get_size_for_categories (unsigned_read, SF_CATEGORY_EMAILS), 0u);
+}
+
+TEST_F (BackupInfo, NotesWithWhatXmlCannotCarryStillGiveAListedBackup)
+{
+  g_autoptr (SfBackupInfo) info
+      = new_info ("Noted", SF_BACKUP_INFO_FORMAT, "1.0", "bell\a tab\tline\nbad\xff &amp; end\x1b");
+  sf_backup_info_set_categories (info, SF_CATEGORY_CONTACTS);
+  sf_backup_info_set_data_amount (info, SF_CATEGORY_CONTACTS, 10, 1);
+  ASSERT_EQ (sf_backup_info_create_dir (info), nullptr);
+  ASSERT_EQ (sf_backup_info_write_metadata (info), nullptr);
+
+  g_autoptr (GFile) directory = g_file_new_for_path (directory_.c_str ());
+  GList *listed = sf_backup_info_list_get (directory);
+  ASSERT_EQ (g_list_length (listed), 1u);
+  EXPECT_STREQ (sf_backup_info_get_notes ((SfBackupInfo *)listed->data),
+                "bell tab\tline\nbad\xef\xbf\xbd & end");
+  sf_backup_info_list_free (listed);
 }
 
 TEST_F (BackupInfo, MalformedValuesHideTheBackup)

@@ -88,12 +88,15 @@ TEST_F (BackupLocationsTest, FirstDeclarationOfAPathWins)
   EXPECT_FALSE (location->redundant);
 }
 
-TEST_F (BackupLocationsTest, NestedEntriesOfTheSameKindAreRedundant)
+TEST_F (BackupLocationsTest, NestedEntriesAreRedundantOnlyWhenTheOuterOneCoversTheirCategories)
 {
   add ("a", SF_CATEGORY_CONTACTS, TRUE, FALSE);
   add ("a/b/c", SF_CATEGORY_EMAILS, TRUE, FALSE);
+  add ("a/d", SF_CATEGORY_CONTACTS, TRUE, FALSE);
+  add ("a/e", SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS, TRUE, FALSE);
   add ("a/x", SF_CATEGORY_CONTACTS, TRUE, TRUE);
   add ("a/x/y", SF_CATEGORY_CONTACTS, TRUE, TRUE);
+  add ("a/x/w", SF_CATEGORY_EMAILS, TRUE, TRUE);
   add ("a/x/y/z", SF_CATEGORY_CONTACTS, TRUE, FALSE);
   add ("ab", SF_CATEGORY_EMAILS, TRUE, FALSE);
   _sf_backup_locations_remove_redundancies (locations);
@@ -103,18 +106,30 @@ TEST_F (BackupLocationsTest, NestedEntriesOfTheSameKindAreRedundant)
         ->redundant;
   };
   EXPECT_FALSE (redundant ("a"));
-  EXPECT_TRUE (redundant ("a/b/c"));
+  EXPECT_FALSE (redundant ("a/b/c"));
+  EXPECT_TRUE (redundant ("a/d"));
+  EXPECT_FALSE (redundant ("a/e"));
   EXPECT_FALSE (redundant ("a/x"));
   EXPECT_TRUE (redundant ("a/x/y"));
+  EXPECT_FALSE (redundant ("a/x/w"));
   /* An include below an exclusion is what the exclusion spares; it is below include "a" too. */
   EXPECT_TRUE (redundant ("a/x/y/z"));
   EXPECT_FALSE (redundant ("ab"));
 
-  /* a/b/c declared e-mail, but only "a" (contacts) reaches it now. */
+  /* A backup of e-mail alone still reaches what e-mail declared inside the contacts folder. */
   EXPECT_EQ (take_strings (sf_backup_locations_get_uris (locations, SF_CATEGORY_EMAILS, FALSE)),
-             std::vector<std::string> ({ path ("ab") }));
+             std::vector<std::string> ({ path ("a/b/c"), path ("a/e"), path ("ab") }));
   EXPECT_EQ (take_strings (sf_backup_locations_get_uris (locations, SF_CATEGORY_CONTACTS, TRUE)),
              std::vector<std::string> ({ path ("a/x/*") }));
+  EXPECT_EQ (take_strings (sf_backup_locations_get_uris (locations, SF_CATEGORY_EMAILS, TRUE)),
+             std::vector<std::string> ({ path ("a/x/w/*") }));
+
+  /* Computed again once the outer entry is gone, as after test applications are removed. */
+  g_hash_table_remove (locations, path ("a").c_str ());
+  _sf_backup_locations_remove_redundancies (locations);
+  EXPECT_FALSE (redundant ("a/d"));
+  EXPECT_FALSE (redundant ("a/x/y/z"));
+  EXPECT_TRUE (redundant ("a/x/y"));
 }
 
 TEST_F (BackupLocationsTest, AnIncludeBelowAnExclusionOnlyIsNotRedundant)
@@ -155,7 +170,7 @@ TEST_F (BackupLocationsTest, ListsHoldEscapedIncludesAndExclusionPatternsSorted)
   g_slist_free_full (infos, (GDestroyNotify)sf_backup_uri_info_free);
 }
 
-TEST_F (BackupLocationsTest, CountingTakesOffExcludedFilesAndAddsTheGconfDirectory)
+TEST_F (BackupLocationsTest, CountingTakesOffExcludedFilesAndCountsEachArchiveOnce)
 {
   write ("data/one", 10);
   write ("data/sub/two", 20);
@@ -181,6 +196,19 @@ TEST_F (BackupLocationsTest, CountingTakesOffExcludedFilesAndAddsTheGconfDirecto
   EXPECT_EQ (num_files, 0u);
   EXPECT_EQ (size, 0u);
 
+  /* A folder of two categories goes into both archives; an include of the same category inside
+   * another is packed once. */
+  write ("both/f", 5);
+  write ("both/inner/g", 600);
+  add ("both", SF_CATEGORY_ORGANIZER | SF_CATEGORY_BOOKMARKS, TRUE, FALSE);
+  add ("both/inner", SF_CATEGORY_ORGANIZER | SF_CATEGORY_SETTINGS, TRUE, FALSE);
+  _sf_backup_locations_remove_redundancies (locations);
+  sf_backup_locations_count_data (locations, SF_CATEGORY_ORGANIZER | SF_CATEGORY_BOOKMARKS,
+                                  &num_files, &size);
+  EXPECT_EQ (num_files, 4u);
+  EXPECT_EQ (size, 1210u);
+
+  /* The GConf directory counts only where a location packs it. */
   write ("config/safehold.conf", 0);
   std::string conf = "<backup-configuration><gconf-dir>" + path ("gconf")
                      + "</gconf-dir></backup-configuration>";
@@ -191,7 +219,12 @@ TEST_F (BackupLocationsTest, CountingTakesOffExcludedFilesAndAddsTheGconfDirecto
   write ("gconf/system/%gconf.xml", 8000);
   sf_backup_locations_count_data (locations, SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS, &num_files,
                                   &size);
+  EXPECT_EQ (num_files, 1u);
+  EXPECT_EQ (size, 600u);
+  add ("gconf/system", SF_CATEGORY_SETTINGS, TRUE, FALSE);
+  sf_backup_locations_count_data (locations, SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS, &num_files,
+                                  &size);
   EXPECT_EQ (num_files, 2u);
-  EXPECT_EQ (size, 8700u);
+  EXPECT_EQ (size, 8600u);
 }
 } // namespace

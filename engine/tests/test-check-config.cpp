@@ -73,6 +73,27 @@ TEST (CheckConfigTest, ReportsWhyAFileIsRejected)
   ToolRun trusted = check_config ({ broken });
   EXPECT_EQ (trusted.status, 0) << trusted.output;
 
+  /* A backup deletes what it packs from ordinary locations: never the whole home folder. */
+  std::string home = std::string (directory) + "/home.conf";
+  ASSERT_TRUE (g_file_set_contents (
+      home.c_str (),
+      "<backup-configuration><application-name>greedy</application-name>"
+      "<application-type>korvel</application-type><backup-method>backup-dbus"
+      "</backup-method><backup-dbus><dbus-service object=\"/g\">g.s</dbus-service></backup-dbus>"
+      "<locations><location type=\"dir\" category=\"contacts\">$HOME/</location>"
+      "</locations></backup-configuration>",
+      -1, NULL));
+  for (bool untrusted : { false, true })
+    {
+      ToolRun greedy = untrusted ? check_config ({ "--untrusted", home }) : check_config ({ home });
+      EXPECT_EQ (greedy.status, 1) << greedy.output;
+      EXPECT_NE (greedy.output.find (home + ": sf-backup-configurations: Location "
+                                     + g_get_home_dir () + " in XML configuration file " + home
+                                     + " would delete the user's data"),
+                 std::string::npos)
+          << greedy.output;
+    }
+
   g_autofree gchar *command = g_strdup_printf ("rm -rf '%s'", directory);
   g_spawn_command_line_sync (command, NULL, NULL, NULL, NULL);
 }

@@ -207,6 +207,40 @@ TEST_F (TargetTest, RemovingTheLastBackupRemovesTheEmptiedLocation)
   sf_backup_info_unref (gone);
 }
 
+TEST_F (TargetTest, ABackupThatIsALinkLosesOnlyTheLink)
+{
+  std::string elsewhere = make_backup_on_disk (root_ + "/elsewhere", "Real", 1000);
+  g_file_set_contents ((elsewhere + "/contacts.zip").c_str (), "zip", 3, NULL);
+  g_mkdir_with_parents (location_.c_str (), 0700);
+  ASSERT_EQ (0, symlink (elsewhere.c_str (), (location_ + "/Linked").c_str ()));
+  make_backup_on_disk (location_, "Kept", 2000);
+  make_target ();
+
+  g_autoptr (SfBackupInfo) linked = sf_target_get_backup_by_name (target_, "Linked");
+  ASSERT_NE (nullptr, linked);
+  ASSERT_TRUE (sf_target_remove_backup (target_, linked));
+  EXPECT_FALSE (g_file_test ((location_ + "/Linked").c_str (), G_FILE_TEST_IS_SYMLINK));
+  EXPECT_TRUE (exists (elsewhere + "/backup.metadata"));
+  EXPECT_TRUE (exists (elsewhere + "/contacts.zip"));
+}
+
+TEST_F (TargetTest, RemovingABackupEndsTheListsHandedOutBefore)
+{
+  make_backup_on_disk (location_, "First", 1000);
+  make_backup_on_disk (location_, "Second", 2000);
+  make_target ();
+  GList *before = sf_target_get_backups (target_);
+  ASSERT_EQ (2u, g_list_length (before));
+  int changes = changes_;
+  g_autofree gchar *name = g_strdup (sf_backup_info_get_name ((SfBackupInfo *)before->data));
+  ASSERT_TRUE (sf_target_remove_backup (target_, (SfBackupInfo *)before->data));
+  /* Holders of the old list were told before anything they hold was released. */
+  EXPECT_EQ (changes + 1, changes_);
+  GList *after = sf_target_get_backups (target_);
+  ASSERT_EQ (1u, g_list_length (after));
+  EXPECT_STRNE (name, sf_backup_info_get_name ((SfBackupInfo *)after->data));
+}
+
 TEST_F (TargetTest, FreeSpaceIsThatOfTheRootFileSystem)
 {
   TmpfsMount card ("1M");

@@ -2,6 +2,7 @@
  * the engine would log for each, so that a developer can fix a file before installing it. */
 
 #include "sf-backup-configurations.h"
+#include "sf-config.h"
 #include "sf-log.h"
 
 #include <libxml/xmlerror.h>
@@ -91,11 +92,14 @@ main (int argc, char **argv)
       return 2;
     }
 
+  /* The documents folder and the GConf directory, which no ordinary location may cover. */
+  sf_config_init (NULL);
   sf_log_start (2);
   sf_backup_configurations_init_empty ();
   gboolean all_accepted = TRUE;
   for (int index = 1; index < argc; index++)
     all_accepted = check_file (argv[index], !untrusted) && all_accepted;
   sf_backup_configurations_free ();
+  sf_config_free ();
   return all_accepted ? 0 : 1;
 }
