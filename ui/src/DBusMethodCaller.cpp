@@ -72,8 +72,9 @@ DBusMethodCaller::getAppNames (int backupMethod, int selectedCategories)
 {
   TRACE ("getAppNames");
   QStringList names;
-  for (GSList *item = sf_backup_configurations_get_applications_in_categories (selectedCategories);
-       item != NULL; item = item->next)
+  GSList *applications
+      = sf_backup_configurations_get_applications_in_categories (selectedCategories);
+  for (GSList *item = applications; item != NULL; item = item->next)
     {
       const gchar *name = static_cast<const gchar *> (item->data);
       SfBackupMethod method;
@@ -81,6 +82,7 @@ DBusMethodCaller::getAppNames (int backupMethod, int selectedCategories)
           && hasMethod (method, backupMethod))
         names << QString::fromUtf8 (name);
     }
+  g_slist_free_full (applications, g_free);
   return names;
 }
 
