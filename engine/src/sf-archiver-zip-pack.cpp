@@ -394,6 +394,12 @@ pack_categories (SfArchiverZip *self, std::vector<PackedFile> *packed, GError **
   return result;
 }
 
+Result
+honour_cancel (SfArchiver *archiver, Result result)
+{
+  return result == RESULT_DONE && sf_archiver_is_cancelled (archiver) ? RESULT_CANCELLED : result;
+}
+
 /* Keeps what was written completely; FALSE with error when the description could not be
  * written, since a backup without one is never listed. */
 gboolean
@@ -447,6 +453,10 @@ _sf_archiver_zip_pack_thread_func (SfArchiver *archiver)
   Result result = pack_categories (self, &packed, &error);
   sync ();
 
+  /* The read-backs of the last categories take a while; a cancel given meanwhile is honoured,
+   * and so is one given while the metadata is written. Once deleting has begun the backup
+   * finishes: half of the sources would be gone. */
+  result = honour_cancel (archiver, result);
   if (result != RESULT_FAILED && !finish_backup (self, &error))
     {
       if (result == RESULT_DONE)
@@ -467,8 +477,13 @@ _sf_archiver_zip_pack_thread_func (SfArchiver *archiver)
                                "error result but no error set");
         }
     }
-  else if (result == RESULT_DONE)
-    delete_packed_files (packed);
+  else
+    result = honour_cancel (archiver, result);
+  if (result == RESULT_DONE)
+    {
+      SF_LOG_DEBUG ("Deleting the %zu packed files\n", packed.size ());
+      delete_packed_files (packed);
+    }
 
   SfCategory written = self->written_categories;
   sf_archiver_set_total_size (archiver,

@@ -29,6 +29,7 @@ void sf_archiver_cancel (SfArchiver *archiver);
 gboolean sf_archiver_is_cancelled (SfArchiver *archiver);
 
 void sf_archiver_set_backend (SfArchiver *archiver, SfBackend *backend);
+void sf_archiver_set_operation (SfArchiver *archiver, guint operation);
 SfBackend *_sf_archiver_get_backend (SfArchiver *archiver);
 
 void sf_archiver_set_total_files (SfArchiver *archiver, guint32 total_files);

@@ -61,5 +61,7 @@ gboolean _sf_backend_run_archiver (SfBackend *backend, SfArchiver *archiver, SfB
  * returns whether the watchdog keeps ticking. */
 void _sf_backend_set_clock (SfBackend *backend, gint64 (*clock) (void));
 gboolean _sf_backend_watchdog_tick (SfBackend *backend);
+/* Test seam: the number that events of the running operation carry. */
+guint _sf_backend_get_operation (SfBackend *backend);
 
 G_END_DECLS

@@ -55,6 +55,9 @@ typedef struct
 typedef struct
 {
   SfEventType type;
+  /* The operation whose worker sent it (set by the archiver when it posts); the backend drops
+   * events of any other operation, so a late event never reaches the next one. */
+  guint operation;
   union
   {
     SfEventProgress progress;
