@@ -7,6 +7,7 @@
 #include <gio/gio.h>
 
 #include <cstdio>
+#include <cstring>
 
 struct _SfZipReader
 {
@@ -16,6 +17,7 @@ struct _SfZipReader
   GError *first_error; /* repeated by every call after a failure */
   gboolean source_failed;
   const gchar *entry_name; /* of the current entry, NULL between entries */
+  gboolean empty;          /* an archive of no entries, which the library does not recognise */
 };
 
 namespace
@@ -74,6 +76,37 @@ fail (SfZipReader *reader, GError **error)
   return FALSE;
 }
 
+/* Length and signature of the end-of-central-directory record, the whole of an archive without
+ * entries apart from its comment. */
+constexpr gsize END_RECORD_SIZE = 22;
+constexpr guint8 END_RECORD_SIGNATURE[] = { 'P', 'K', 5, 6 };
+constexpr gsize MAX_COMMENT_SIZE = 0xffff;
+
+guint16
+little_endian_16 (const guint8 *bytes)
+{
+  return (guint16)(bytes[0] | bytes[1] << 8);
+}
+
+/* Whether source is a well-formed archive without entries: one end record that counts none and
+ * whose comment reaches exactly to the end. Leaves the source at its start. */
+gboolean
+is_empty_archive (GsfInput *source)
+{
+  gsf_off_t size = gsf_input_size (source);
+  if (size < (gsf_off_t)END_RECORD_SIZE || size > (gsf_off_t)(END_RECORD_SIZE + MAX_COMMENT_SIZE))
+    return FALSE;
+  const guint8 *record = gsf_input_read (source, END_RECORD_SIZE, NULL);
+  gboolean empty
+      = record != NULL && memcmp (record, END_RECORD_SIGNATURE, sizeof END_RECORD_SIGNATURE) == 0;
+  /* Disk numbers, entry counts, directory size and offset: all zero. */
+  for (gsize offset = 4; empty && offset < 20; offset++)
+    empty = record[offset] == 0;
+  empty = empty && little_endian_16 (record + 20) == size - (gsf_off_t)END_RECORD_SIZE;
+  gsf_input_seek (source, 0, G_SEEK_SET);
+  return empty;
+}
+
 gboolean
 open_archive (SfZipReader *reader)
 {
@@ -116,7 +149,8 @@ sf_zip_reader_new (GsfInput *source, GError **error)
     }
   Utf8Scope utf8;
   gsf_input_seek (source, 0, G_SEEK_SET); /* the library takes positions from the start */
-  if (!open_archive (reader))
+  reader->empty = is_empty_archive (source);
+  if (!reader->empty && !open_archive (reader))
     {
       fail (reader, error);
       sf_zip_reader_free (reader);
@@ -135,6 +169,8 @@ sf_zip_reader_next_entry (SfZipReader *reader, SfZipEntry *entry, GError **error
   reader->entry_name = NULL;
   if (reader->first_error != NULL)
     return fail (reader, error);
+  if (reader->empty)
+    return FALSE;
   Utf8Scope utf8;
   struct archive_entry *header = NULL;
   int result = archive_read_next_header (reader->archive, &header);
