@@ -212,21 +212,54 @@ must_stop (PackRun *run)
   return g_atomic_int_get (&run->failed) || run->verifier->failed ();
 }
 
-/* Copies one open source file into the archive entry begun for it; copied counts its bytes. */
-Result
-copy_file (CategoryPack *pack, SfZipWriter *zip, gint fd, guint64 *copied, GError **error)
+/* Reads from fd until buffer is full or the file ends; the count, or -1. */
+gssize
+read_head (gint fd, guint8 *buffer, gsize size)
 {
-  SfArchiverZip *self = pack->run->self;
-  SfArchiver *archiver = SF_ARCHIVER (self);
-  guint8 *buffer = pack->buffer;
-  *copied = 0;
+  gsize filled = 0;
+  while (filled < size)
+    {
+      gssize count = read (fd, buffer + filled, size - filled);
+      if (count < 0 && errno == EINTR)
+        continue;
+      if (count < 0)
+        return -1;
+      if (count == 0)
+        break;
+      filled += count;
+    }
+  return filled;
+}
+
+/* Writes count bytes of the file's data to its entry and counts them. */
+Result
+store (CategoryPack *pack, SfZipWriter *zip, const guint8 *data, gsize count, guint64 *copied,
+       GError **error)
+{
+  if (count > 0 && !sf_zip_writer_write (zip, data, count, NULL))
+    {
+      set_write_error (pack->run->self, error, "Backup, could not write to archive");
+      return RESULT_FAILED;
+    }
+  *copied += count;
+  pack->size += count;
+  sf_archiver_add_processed_size (SF_ARCHIVER (pack->run->self), count);
+  sf_archiver_update_progress (SF_ARCHIVER (pack->run->self));
+  return RESULT_DONE;
+}
+
+/* Copies the rest of one open source file into the archive entry begun for it. */
+Result
+copy_rest (CategoryPack *pack, SfZipWriter *zip, gint fd, guint64 *copied, GError **error)
+{
+  SfArchiver *archiver = SF_ARCHIVER (pack->run->self);
   for (;;)
     {
       if (sf_archiver_is_cancelled (archiver))
         return RESULT_CANCELLED;
       if (must_stop (pack->run))
         return RESULT_FAILED;
-      gssize count = read (fd, buffer, SF_ARCHIVER_ZIP_BUFFER_SIZE);
+      gssize count = read (fd, pack->buffer, SF_ARCHIVER_ZIP_BUFFER_SIZE);
       if (count < 0 && errno == EINTR)
         continue;
       if (count < 0)
@@ -236,15 +269,9 @@ copy_file (CategoryPack *pack, SfZipWriter *zip, gint fd, guint64 *copied, GErro
         }
       if (count == 0)
         return RESULT_DONE;
-      if (!sf_zip_writer_write (zip, buffer, count, NULL))
-        {
-          set_write_error (self, error, "Backup, could not write to archive");
-          return RESULT_FAILED;
-        }
-      *copied += count;
-      pack->size += count;
-      sf_archiver_add_processed_size (archiver, count);
-      sf_archiver_update_progress (archiver);
+      Result result = store (pack, zip, pack->buffer, count, copied, error);
+      if (result != RESULT_DONE)
+        return result;
     }
 }
 
@@ -274,11 +301,20 @@ pack_file (CategoryPack *pack, SfZipWriter *zip, SfFileEntry *entry, gboolean or
       return RESULT_DONE;
     }
 
+  /* A file that fits the buffer is read whole first: its entry then gets its exact size. */
+  gssize head = read_head (fd, pack->buffer, SF_ARCHIVER_ZIP_BUFFER_SIZE);
+  if (head < 0)
+    {
+      close (fd);
+      g_set_error_literal (error, SF_ERROR, SF_ERROR_BACKUP_FAILED, "Error reading vfs file");
+      return RESULT_FAILED;
+    }
+  gboolean whole = head < SF_ARCHIVER_ZIP_BUFFER_SIZE;
   g_autoptr (GError) begin_error = NULL;
   std::string name = relative_name (path);
   std::string full_name = std::string (SF_ARCHIVER_ZIP_ROOT) + "/" + name;
   if (!sf_zip_writer_begin_file (zip, full_name.c_str (), before.st_mode & 0777, before.st_mtime,
-                                 &begin_error))
+                                 whole ? head : -1, &begin_error))
     {
       close (fd);
       /* A name the archive cannot hold costs only that file, which stays where it is. */
@@ -291,7 +327,9 @@ pack_file (CategoryPack *pack, SfZipWriter *zip, SfFileEntry *entry, gboolean or
       return RESULT_FAILED;
     }
   guint64 copied = 0;
-  Result result = copy_file (pack, zip, fd, &copied, error);
+  Result result = store (pack, zip, pack->buffer, head, &copied, error);
+  if (result == RESULT_DONE && !whole)
+    result = copy_rest (pack, zip, fd, &copied, error);
   struct stat after;
   gboolean unchanged = fstat (fd, &after) == 0 && after.st_size == before.st_size
                        && after.st_mtime == before.st_mtime;
@@ -340,7 +378,12 @@ open_category_output (SfArchiverZip *self, const gchar *path, CategoryOutput *ou
                       GError **error)
 {
   g_autoptr (GError) cause = NULL;
+  /* The stream reads the process's umask by setting it and setting it back: two workers doing
+   * that at once could leave 0077 behind for the whole process. */
+  static GMutex umask_lock;
+  g_mutex_lock (&umask_lock);
   output->file = gsf_output_stdio_new (path, &cause);
+  g_mutex_unlock (&umask_lock);
   if (output->file == NULL)
     {
       g_propagate_error (error, open_archive_error (path, cause));

@@ -73,7 +73,11 @@ protected:
 
     g_autoptr (SfBackupInfo) info = new_info ("Backup0", categories, password);
     Outcome backed_up;
+    mode_t umask_before = umask (022);
+    umask (umask_before);
     backup (info, &backed_up, password);
+    mode_t umask_after = umask (umask_before);
+    EXPECT_EQ (umask_after, umask_before) << "categories packed at once leave the umask alone";
     ASSERT_TRUE (backed_up.finished) << (backed_up.error ? backed_up.error->message : "");
     for (const auto &[path, state] : before)
       EXPECT_FALSE (exists (path)) << path << " was packed and should be gone";

@@ -56,7 +56,7 @@ write_crafted_backup (SfBackupInfo *info,
   SfZipWriter *zip = sf_zip_writer_new (file, NULL);
   for (const auto &[name, content] : entries)
     {
-      ASSERT_TRUE (sf_zip_writer_begin_file (zip, name.c_str (), 0644, 1600000000, NULL));
+      ASSERT_TRUE (sf_zip_writer_begin_file (zip, name.c_str (), 0644, 1600000000, -1, NULL));
       ASSERT_TRUE (sf_zip_writer_write (zip, content.data (), content.size (), NULL));
       ASSERT_TRUE (sf_zip_writer_end_file (zip, NULL));
     }

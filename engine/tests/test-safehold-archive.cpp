@@ -308,7 +308,7 @@ TEST_F (SafeholdArchive, ExtractRefusesEntriesThatLeadOutsideDest)
   for (const char *name : { "Root/../../escape-1", "Root/a/../../../escape-2", "Root/b//escape-3",
                             "Other/escape-4", "Root/ok/file.txt" })
     {
-      ASSERT_TRUE (sf_zip_writer_begin_file (writer, name, 0644, 1000000000, NULL));
+      ASSERT_TRUE (sf_zip_writer_begin_file (writer, name, 0644, 1000000000, 4, NULL));
       ASSERT_TRUE (sf_zip_writer_write (writer, "data", 4, NULL));
       ASSERT_TRUE (sf_zip_writer_end_file (writer, NULL));
     }
