@@ -5,6 +5,8 @@
 #include "sf-log.h"
 
 #include <glib/gstdio.h>
+#include <gsf/gsf-input-stdio.h>
+#include <gsf/gsf-output-stdio.h>
 
 #include <vector>
 
@@ -113,6 +115,10 @@ run_work (gpointer data)
 void
 _sf_archiver_zip_run_workers (guint count, const std::function<void ()> &work)
 {
+  /* libgsf registers its stream types at first use without a lock: two workers opening their
+   * first archives at once would register them twice and crash. */
+  g_type_ensure (GSF_INPUT_STDIO_TYPE);
+  g_type_ensure (GSF_OUTPUT_STDIO_TYPE);
   std::vector<GThread *> threads;
   for (guint index = 1; index < count; index++)
     {
