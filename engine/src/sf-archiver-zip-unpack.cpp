@@ -1,21 +1,28 @@
 #include "sf-archiver-zip-private.h"
 
 #include "gsf-input-crypt.h"
+#include "sf-crypt.h"
 #include "sf-error.h"
 #include "sf-log.h"
-#include "sf-permanent-file-list.h"
 #include "sf-utils.h"
-#include "sf-vfs-utils.h"
 #include "sf-zip-reader.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <glib/gstdio.h>
 #include <gsf/gsf-input-stdio.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -30,13 +37,8 @@ enum Result
 /* A restored file must leave this much room on its file system. */
 const gint64 restore_free_margin = 512 * 1024;
 const gulong slow_file_delay_us = 200000;
-
-enum class Folder
-{
-  ENTER,
-  EXCLUDED,
-  BLOCKED
-};
+/* Temporary files of the restore; one left by a killed restore is recognised by it. */
+const gchar *const temporary_prefix = ".sf-restore-";
 
 struct PatternDeleter
 {
@@ -47,23 +49,57 @@ struct PatternDeleter
 };
 using Pattern = std::unique_ptr<GPatternSpec, PatternDeleter>;
 
+/* What one restore keeps across its categories. */
+struct RestoreRun
+{
+  /* A folder descriptor on each file system written to, for the one flush at the end. */
+  std::map<dev_t, int> written_file_systems;
+  /* Folders already rid of temporary files a killed restore left. */
+  std::set<std::pair<dev_t, ino_t>> cleaned_folders;
+
+  ~RestoreRun ()
+  {
+    for (const auto &[device, fd] : written_file_systems)
+      close (fd);
+  }
+};
+
 /* What the walk of one category archive needs. */
 struct CategoryWalk
 {
   SfArchiverZip *self;
+  RestoreRun *run;
   SfCategory category;
   std::vector<Pattern> exclusions;
-  /* Entries of the backup's permanent file list: full paths that may be overwritten. */
-  const std::vector<std::string> *permanent_paths;
-  std::string last_folder;
-  Folder last_folder_state = Folder::ENTER;
-  /* Set when the archive's data could not be read: the category is damaged. */
-  GError *read_error = NULL;
+  /* The include locations of the category on this device, ordinary and permanent. */
+  std::vector<std::string> locations;
+  /* The folder of the last file, kept open for the files that follow it. */
+  std::string folder;
+  int folder_fd = -1;
+  /* The reason of the first file that failed, or -1. */
+  gint first_failure = -1;
 
   ~CategoryWalk ()
   {
-    g_clear_error (&read_error);
+    if (folder_fd >= 0)
+      close (folder_fd);
   }
+};
+
+/* Where an entry's destination lies against the category's locations. */
+struct Place
+{
+  /* The location's own folder: the device's, reached by following links. */
+  std::string base;
+  /* The levels below base, the last one the entry's own name; never followed when links. */
+  std::vector<std::string> below;
+};
+
+enum class Where
+{
+  INSIDE,
+  AT_OR_ABOVE,
+  OUTSIDE
 };
 
 gboolean
@@ -95,43 +131,47 @@ is_safe_relative_path (const std::string &path)
   return TRUE;
 }
 
-/* One level is made; what is already there decides whether the folder's files go in. */
-Folder
-prepare_folder (CategoryWalk &walk, const std::string &folder)
+std::vector<std::string>
+split_path (const std::string &path)
 {
-  if (folder == walk.last_folder)
-    return walk.last_folder_state;
-  walk.last_folder = folder;
-  Folder state = Folder::ENTER;
-  if (is_excluded (walk, folder))
+  std::vector<std::string> components;
+  g_auto (GStrv) parts = g_strsplit (path.c_str (), "/", -1);
+  for (gchar **part = parts; *part != NULL; part++)
+    components.push_back (*part);
+  return components;
+}
+
+/* The innermost location holding destination. A file location holds only itself; its folder is
+ * the base then. */
+Where
+locate (const CategoryWalk &walk, const std::string &destination, Place *place)
+{
+  Where where = Where::OUTSIDE;
+  size_t best = 0;
+  for (const std::string &location : walk.locations)
     {
-      SF_LOG_DEBUG ("Child %s is excluded\n", folder.c_str ());
-      state = Folder::EXCLUDED;
-    }
-  else if (folder != "/")
-    {
-      SF_LOG_DEBUG ("  Unpacking directory: %s\n", folder.c_str ());
-      gboolean made = g_mkdir (folder.c_str (), 0777) == 0;
-      int saved_errno = errno;
-      if (!made && saved_errno == ENOENT)
+      if (destination == location && location.size () > best)
         {
-          /* A backup removes the folders it emptied; the levels above the stored folder come back
-           * too, or nothing deeper than one level below a location could be restored. */
-          g_autofree gchar *parent = g_path_get_dirname (folder.c_str ());
-          made = g_mkdir_with_parents (parent, 0755) == 0 && g_mkdir (folder.c_str (), 0777) == 0;
-          saved_errno = errno;
+          g_autofree gchar *folder = g_path_get_dirname (location.c_str ());
+          g_autofree gchar *name = g_path_get_basename (location.c_str ());
+          place->base = folder;
+          place->below = { name };
+          where = Where::INSIDE;
+          best = location.size ();
         }
-      struct stat there;
-      if (!made && (saved_errno == EEXIST || saved_errno == ENOENT)
-          && g_stat (folder.c_str (), &there) == 0 && !S_ISDIR (there.st_mode))
-        state = Folder::BLOCKED;
-      else if (!made && saved_errno != EEXIST && saved_errno != ENOENT)
-        SF_LOG_DEBUG ("Could not restore folder %s: %s", folder.c_str (), g_strerror (saved_errno));
-      if (state == Folder::ENTER)
-        g_chmod (folder.c_str (), 0777);
+      else if (g_str_has_prefix (destination.c_str (), (location + "/").c_str ())
+               && location.size () > best)
+        {
+          place->base = location;
+          place->below = split_path (destination.substr (location.size () + 1));
+          where = Where::INSIDE;
+          best = location.size ();
+        }
+      else if (where == Where::OUTSIDE
+               && g_str_has_prefix (location.c_str (), (destination + "/").c_str ()))
+        where = Where::AT_OR_ABOVE;
     }
-  walk.last_folder_state = state;
-  return state;
+  return where;
 }
 
 void
@@ -142,39 +182,188 @@ count_as_done (SfArchiver *archiver, guint64 size)
   sf_archiver_update_progress (archiver);
 }
 
-gchar *
-temporary_folder (const std::string &destination)
+/* The first failure of the category decides the reason it records. */
+void
+note_failure (CategoryWalk &walk, gint reason)
 {
-  g_autofree gchar *parent = g_path_get_dirname (destination.c_str ());
-  if (g_strcmp0 (parent, "/home") == 0 || g_strcmp0 (parent, "/tmp") == 0)
-    return g_steal_pointer (&parent);
-  return g_strdup ("/var/tmp");
+  if (walk.first_failure < 0)
+    walk.first_failure = reason;
+}
+
+/* Opens the next level below fd without following a link, making it (with mode) when missing.
+ * -1 with errno set when it cannot be entered. */
+int
+enter_level (int fd, const gchar *name, guint mode)
+{
+  const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  int next = openat (fd, name, flags);
+  if (next >= 0 || errno != ENOENT)
+    return next;
+  if (mkdirat (fd, name, 0700) != 0 && errno != EEXIST)
+    return -1;
+  next = openat (fd, name, flags);
+  /* Set after making, so that the process's umask has no say. */
+  if (next >= 0)
+    fchmod (next, mode);
+  return next;
+}
+
+/* The location's own folder, made with its parents when missing; existing levels keep their
+ * modes. */
+int
+open_base (const std::string &base)
+{
+  if (g_mkdir_with_parents (base.c_str (), 0755) != 0)
+    return -1;
+  return open (base.c_str (), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+/* Opens the folder of the first count levels of place.below; the last level, when it is made,
+ * gets last_mode, the others 0755. The result belongs to the caller. */
+int
+open_folder (const Place &place, size_t count, guint last_mode)
+{
+  int fd = open_base (place.base);
+  for (size_t index = 0; fd >= 0 && index < count; index++)
+    {
+      int next
+          = enter_level (fd, place.below[index].c_str (), index + 1 == count ? last_mode : 0755);
+      int saved_errno = errno;
+      close (fd);
+      errno = saved_errno;
+      fd = next;
+    }
+  return fd;
+}
+
+/* The folder that will hold a file of place, kept open in the walk; -1 with errno set. */
+int
+file_folder (CategoryWalk &walk, const Place &place, const std::string &destination)
+{
+  g_autofree gchar *folder = g_path_get_dirname (destination.c_str ());
+  if (walk.folder_fd >= 0 && walk.folder == folder)
+    return walk.folder_fd;
+  if (walk.folder_fd >= 0)
+    close (walk.folder_fd);
+  walk.folder = folder;
+  walk.folder_fd = open_folder (place, place.below.size () - 1, 0755);
+  return walk.folder_fd;
+}
+
+/* Removes what a killed restore left in folder, once per folder and restore. */
+void
+remove_stale_temporaries (CategoryWalk &walk, int folder)
+{
+  struct stat info;
+  if (fstat (folder, &info) != 0
+      || !walk.run->cleaned_folders.insert ({ info.st_dev, info.st_ino }).second)
+    return;
+  int listing = dup (folder);
+  DIR *dir = listing >= 0 ? fdopendir (listing) : NULL;
+  if (dir == NULL)
+    {
+      if (listing >= 0)
+        close (listing);
+      return;
+    }
+  rewinddir (dir);
+  std::vector<std::string> stale;
+  while (struct dirent *item = readdir (dir))
+    if (g_str_has_prefix (item->d_name, temporary_prefix))
+      stale.push_back (item->d_name);
+  closedir (dir);
+  for (const std::string &name : stale)
+    if (unlinkat (folder, name.c_str (), 0) == 0)
+      SF_LOG_DEBUG ("Removed the leftover temporary file %s/%s", walk.folder.c_str (),
+                    name.c_str ());
+}
+
+/* Remembers the file system of folder for the flush before the restore ends. */
+void
+note_written (CategoryWalk &walk, int folder)
+{
+  struct stat info;
+  if (fstat (folder, &info) != 0 || walk.run->written_file_systems.count (info.st_dev) > 0)
+    return;
+  int fd = dup (folder);
+  if (fd >= 0)
+    walk.run->written_file_systems[info.st_dev] = fd;
 }
 
 gboolean
-enough_space (GFile *temporary, guint64 size)
+enough_space (int folder, guint64 size)
 {
-  g_autoptr (GError) error = NULL;
-  g_autoptr (GFileInfo) info
-      = g_file_query_filesystem_info (temporary, G_FILE_ATTRIBUTE_FILESYSTEM_FREE, NULL, &error);
-  if (info == NULL)
+  struct statvfs info;
+  if (fstatvfs (folder, &info) != 0)
     {
-      SF_LOG_WARNING ("Could't get free space: %s\n", error->message);
+      SF_LOG_WARNING ("Could't get free space: %s\n", g_strerror (errno));
       return TRUE;
     }
-  gint64 free_bytes
-      = (gint64)g_file_info_get_attribute_uint64 (info, G_FILE_ATTRIBUTE_FILESYSTEM_FREE);
+  gint64 free_bytes = (gint64)info.f_bavail * (gint64)info.f_frsize;
   return free_bytes - (gint64)size >= restore_free_margin;
 }
 
-/* Streams the entry's data into output. */
+gboolean
+write_all (int fd, const guint8 *data, gsize size)
+{
+  while (size > 0)
+    {
+      ssize_t count = write (fd, data, size);
+      if (count < 0 && errno == EINTR)
+        continue;
+      if (count < 0)
+        return FALSE;
+      data += count;
+      size -= count;
+    }
+  return TRUE;
+}
+
+gboolean
+is_space_errno (int error_number)
+{
+  return error_number == ENOSPC || error_number == EDQUOT;
+}
+
+/* A new temporary file with a hidden, unique name in folder. */
+int
+create_temporary (int folder, std::string *name)
+{
+  for (int attempt = 0; attempt < 100; attempt++)
+    {
+      g_autofree gchar *candidate = g_strdup_printf ("%s%08x", temporary_prefix, g_random_int ());
+      int fd
+          = openat (folder, candidate, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd >= 0 || errno != EEXIST)
+        {
+          *name = candidate;
+          return fd;
+        }
+    }
+  errno = EEXIST;
+  return -1;
+}
+
+/* Why a file could not be restored. */
+struct FileFailure
+{
+  gint reason = SF_RESTORE_FAILURE_UNKNOWN_ERROR;
+  std::string message;
+};
+
+/* Streams the entry's data into fd, never more than the entry declares. */
 Result
-copy_entry (CategoryWalk &walk, SfZipReader *reader, GOutputStream *output, GError **error)
+copy_entry (CategoryWalk &walk, SfZipReader *reader, const SfZipEntry &entry, int fd,
+            FileFailure *failure)
 {
   SfArchiverZip *self = walk.self;
   SfArchiver *archiver = SF_ARCHIVER (self);
+  guint64 written = 0;
   for (;;)
     {
+      /* The test hook slows large files too, so that a cancel can land inside one. */
+      if (written > 0 && g_getenv ("SF_SLOW") != NULL)
+        g_usleep (slow_file_delay_us);
       if (sf_archiver_is_cancelled (archiver))
         return RESULT_CANCELLED;
       g_autoptr (GError) read_error = NULL;
@@ -183,179 +372,163 @@ copy_entry (CategoryWalk &walk, SfZipReader *reader, GOutputStream *output, GErr
       if (count < 0)
         {
           SF_LOG_ERROR ("Restore IO error from gsf.");
-          if (walk.read_error == NULL)
-            walk.read_error = g_error_copy (read_error);
-          g_propagate_error (error, g_steal_pointer (&read_error));
+          failure->reason = SF_RESTORE_FAILURE_CORRUPT_BACKUP;
+          failure->message = read_error->message;
           return RESULT_FAILED;
         }
       if (count == 0)
         return RESULT_DONE;
-      GError *write_error = sf_vfs_utils_write (output, self->buffer, count);
-      if (write_error != NULL)
+      if (written + count > (guint64)entry.size)
         {
-          g_propagate_error (error, write_error);
+          failure->reason = SF_RESTORE_FAILURE_CORRUPT_BACKUP;
+          failure->message = "the entry holds more data than it declares";
           return RESULT_FAILED;
         }
+      if (!write_all (fd, self->buffer, count))
+        {
+          if (is_space_errno (errno))
+            failure->reason = SF_RESTORE_FAILURE_INSUFFICIENT_SPACE;
+          failure->message = g_strerror (errno);
+          return RESULT_FAILED;
+        }
+      written += count;
       sf_archiver_add_processed_size (archiver, count);
       sf_archiver_update_progress (archiver);
     }
 }
 
+/* Gives the complete file its mode and time, closes it and renames it over name. */
 gboolean
-is_permanent (const CategoryWalk &walk, GFile *destination)
+finish_file (int fd, int folder, const std::string &temporary, const gchar *name,
+             const SfZipEntry &entry, FileFailure *failure)
 {
-  if (walk.permanent_paths->empty ())
-    return FALSE;
-  g_autofree gchar *uri = g_file_get_uri (destination);
-  for (const std::string &fullpath : *walk.permanent_paths)
-    if (strstr (uri, fullpath.c_str ()) != NULL)
-      return TRUE;
-  return FALSE;
-}
-
-void
-warn_move (GFile *from, GFile *to, const GError *error)
-{
-  g_autofree gchar *from_path = g_file_get_path (from);
-  g_autofree gchar *to_path = g_file_get_path (to);
-  SF_LOG_WARNING ("Couldn't move file: %s -> %s (%s)\n", from_path, to_path, error->message);
-}
-
-/* Puts the complete temporary file in place. *restored tells whether it went there. */
-gboolean
-move_into_place (CategoryWalk &walk, GFile *temporary, GFile *destination, gboolean *restored,
-                 GError **error)
-{
-  *restored = FALSE;
-  if (is_permanent (walk, destination))
+  gboolean done = fchmod (fd, entry.mode & 0777) == 0;
+  if (entry.mtime > 0)
     {
-      *restored
-          = g_file_move (temporary, destination, G_FILE_COPY_OVERWRITE, NULL, NULL, NULL, error);
-      return *restored;
+      struct timespec times[2] = { { (time_t)entry.mtime, 0 }, { (time_t)entry.mtime, 0 } };
+      done = futimens (fd, times) == 0 && done;
     }
-
-  g_autoptr (GError) move_error = NULL;
-  if (g_file_move (temporary, destination, G_FILE_COPY_NONE, NULL, NULL, NULL, &move_error))
+  if (!done)
+    SF_LOG_WARNING ("Failed to set timestamp and permissions during restore.");
+  if (close (fd) != 0 || renameat (folder, temporary.c_str (), folder, name) != 0)
     {
-      *restored = TRUE;
-      return TRUE;
-    }
-  gboolean exists = g_error_matches (move_error, G_IO_ERROR, G_IO_ERROR_EXISTS);
-  if (!exists && !g_error_matches (move_error, G_IO_ERROR, G_IO_ERROR_NOT_FOUND))
-    {
-      warn_move (temporary, destination, move_error);
-      g_propagate_error (error, g_steal_pointer (&move_error));
+      if (is_space_errno (errno))
+        failure->reason = SF_RESTORE_FAILURE_INSUFFICIENT_SPACE;
+      failure->message = g_strerror (errno);
       return FALSE;
     }
-  if (!exists)
-    warn_move (temporary, destination, move_error);
-
-  switch (g_file_query_file_type (destination, G_FILE_QUERY_INFO_NONE, NULL))
-    {
-    case G_FILE_TYPE_REGULAR:
-      {
-        g_autoptr (GError) overwrite_error = NULL;
-        if (g_file_move (temporary, destination, G_FILE_COPY_OVERWRITE, NULL, NULL, NULL,
-                         &overwrite_error))
-          {
-            *restored = TRUE;
-            return TRUE;
-          }
-        SF_LOG_WARNING (
-            "ERROR IN MOVING THE FILE, NEED TO INVESTIGATE, SHOULD BE FILE PERMISSION PROBLEM");
-        warn_move (temporary, destination, overwrite_error);
-        g_propagate_error (error, g_steal_pointer (&overwrite_error));
-        return FALSE;
-      }
-    case G_FILE_TYPE_DIRECTORY:
-      /* A folder in the way keeps the stored file out. */
-      return TRUE;
-    default:
-      g_propagate_error (error, g_steal_pointer (&move_error));
-      return FALSE;
-    }
+  return TRUE;
 }
 
 Result
-simulated_failure (const std::string &destination, GError **error)
+simulated_failure (const std::string &destination, FileFailure *failure)
 {
   const gchar *fail_path = g_getenv ("SF_FAIL_PATH");
   if (fail_path == NULL || destination.find (fail_path) == std::string::npos)
     return RESULT_DONE;
   printf ("Simulated error: %s\n", destination.c_str ());
   fflush (stdout);
-  g_set_error_literal (error, SF_ERROR, SF_ERROR_RESTORE_FAILED, "simulated error");
+  failure->message = "simulated error";
   return RESULT_FAILED;
 }
 
-/* Writes the entry to a temporary file beside nothing the user has, then moves it into place;
- * the destination is never replaced by anything incomplete. */
+/* Writes the entry to a temporary file in its destination folder and renames it into place once
+ * complete: the destination is never replaced by anything incomplete. */
 Result
-unpack_file (CategoryWalk &walk, SfZipReader *reader, const SfZipEntry &entry,
-             const std::string &destination, GError **error)
+unpack_file (CategoryWalk &walk, SfZipReader *reader, const SfZipEntry &entry, const Place &place,
+             const std::string &destination, FileFailure *failure)
 {
   SfArchiver *archiver = SF_ARCHIVER (walk.self);
   if (g_getenv ("SF_SLOW") != NULL)
     g_usleep (slow_file_delay_us);
-  if (simulated_failure (destination, error) != RESULT_DONE)
+  if (simulated_failure (destination, failure) != RESULT_DONE)
     return RESULT_FAILED;
 
-  gint64 mtime = MAX (entry.mtime, 0);
+  int folder = file_folder (walk, place, destination);
+  if (folder < 0)
+    {
+      failure->message = errno == ELOOP || errno == ENOTDIR
+                             ? "a symbolic link or a file is in the way of its folder"
+                             : g_strerror (errno);
+      return RESULT_FAILED;
+    }
+  const gchar *name = place.below.back ().c_str ();
   struct stat existing;
-  if (g_stat (destination.c_str (), &existing) == 0 && existing.st_mtime - mtime <= 1
-      && mtime - existing.st_mtime <= 1)
+  if (fstatat (folder, name, &existing, AT_SYMLINK_NOFOLLOW) == 0)
     {
-      count_as_done (archiver, entry.size);
-      return RESULT_DONE;
+      gboolean same_time
+          = existing.st_mtime - entry.mtime <= 1 && entry.mtime - existing.st_mtime <= 1;
+      /* A folder in the way keeps the stored file out. */
+      if (S_ISDIR (existing.st_mode) || (S_ISREG (existing.st_mode) && same_time))
+        {
+          count_as_done (archiver, entry.size);
+          return RESULT_DONE;
+        }
     }
 
-  g_autofree gchar *folder_path = temporary_folder (destination);
-  g_autoptr (GFile) folder = g_file_new_for_path (folder_path);
-  g_autoptr (GOutputStream) output = NULL;
-  g_autoptr (GFile) temporary = NULL;
-  GError *failure = sf_vfs_utils_create_temp_file (&output, folder, entry.mode, &temporary);
-  gboolean no_space = FALSE;
-  Result result = failure == NULL ? RESULT_DONE : RESULT_FAILED;
-  if (result == RESULT_DONE && !enough_space (temporary, entry.size))
+  remove_stale_temporaries (walk, folder);
+  if (!enough_space (folder, entry.size))
     {
-      no_space = TRUE;
-      result = RESULT_FAILED;
+      failure->reason = SF_RESTORE_FAILURE_INSUFFICIENT_SPACE;
+      failure->message = "Restore, not enough space";
+      return RESULT_FAILED;
     }
-  if (result == RESULT_DONE)
-    result = copy_entry (walk, reader, output, &failure);
-  if (output != NULL
-      && !g_output_stream_close (output, NULL, result == RESULT_DONE ? &failure : NULL))
-    result = result == RESULT_DONE ? RESULT_FAILED : result;
+  std::string temporary;
+  int fd = create_temporary (folder, &temporary);
+  if (fd < 0)
+    {
+      if (is_space_errno (errno))
+        failure->reason = SF_RESTORE_FAILURE_INSUFFICIENT_SPACE;
+      failure->message = g_strerror (errno);
+      return RESULT_FAILED;
+    }
+  note_written (walk, folder);
+  Result result = copy_entry (walk, reader, entry, fd, failure);
+  if (result != RESULT_DONE)
+    close (fd);
+  else if (!finish_file (fd, folder, temporary, name, entry, failure))
+    result = RESULT_FAILED;
+  if (result != RESULT_DONE)
+    {
+      unlinkat (folder, temporary.c_str (), 0);
+      return result;
+    }
+  sf_restore_transform_add_file (walk.self->restore_transform, walk.category, destination.c_str ());
+  sf_archiver_add_processed_files (archiver, 1);
+  sf_archiver_update_progress (archiver);
+  return RESULT_DONE;
+}
 
-  g_autoptr (GFile) target = g_file_new_for_path (destination.c_str ());
-  if (result == RESULT_DONE)
-    {
-      g_autofree gchar *temporary_path = g_file_get_path (temporary);
-      g_autoptr (GError) attribute_error
-          = sf_vfs_utils_uri_set_timestamp_and_mode (temporary_path, mtime, entry.mode);
-      if (attribute_error != NULL)
-        SF_LOG_WARNING ("Failed to set timestamp and permissions during restore.");
-      gboolean restored = FALSE;
-      if (!move_into_place (walk, temporary, target, &restored, &failure))
-        result = RESULT_FAILED;
-      else if (restored)
-        sf_restore_transform_add_uri (walk.self->restore_transform, walk.category, target);
-    }
-  if (result != RESULT_CANCELLED)
-    {
-      sf_archiver_add_processed_files (archiver, 1);
-      sf_archiver_update_progress (archiver);
-    }
-  if (temporary != NULL)
-    g_file_delete (temporary, NULL, NULL);
+/* A folder entry below a location: made with its stored mode, never open to everyone. An
+ * existing folder keeps its mode. */
+void
+unpack_folder (const SfZipEntry &entry, const Place &place)
+{
+  int fd = open_folder (place, place.below.size (), (entry.mode & 0775) | 0700);
+  if (fd >= 0)
+    close (fd);
+  else
+    SF_LOG_DEBUG ("Could not restore folder %s/%s: %s", place.base.c_str (),
+                  place.below.back ().c_str (), g_strerror (errno));
+}
 
-  if (result == RESULT_FAILED && no_space)
-    g_set_error_literal (error, SF_ERROR, SF_ERROR_RESTORE_NO_SPACE, "Restore, not enough space");
-  else if (result == RESULT_FAILED)
-    g_set_error (error, SF_ERROR, SF_ERROR_RESTORE_FAILED, "Failed to restore %s: %s",
-                 destination.c_str (), failure != NULL ? failure->message : "unknown error");
-  g_clear_error (&failure);
-  return result;
+void
+fail_file (CategoryWalk &walk, const std::string &shown, const FileFailure &failure)
+{
+  SfArchiver *archiver = SF_ARCHIVER (walk.self);
+  if (walk.category == SF_CATEGORY_OTHER)
+    SF_LOG_WARNING ("Ignoring error for 'other' file %s", shown.c_str ());
+  else
+    {
+      SF_LOG_WARNING ("Unpacking of file failed ----> %s\n", shown.c_str ());
+      SF_LOG_WARNING ("%s", failure.reason == SF_RESTORE_FAILURE_INSUFFICIENT_SPACE
+                                ? "Restore, not enough space"
+                                : failure.message.c_str ());
+      SF_LOG_DEBUG ("Unpacking will continue...");
+    }
+  note_failure (walk, failure.reason);
+  sf_archiver_add_processed_files (archiver, 1);
+  sf_archiver_update_progress (archiver);
 }
 
 /* One entry below the root folder. Failures of single files are logged and the walk goes on. */
@@ -368,24 +541,41 @@ unpack_entry (CategoryWalk &walk, SfZipReader *reader, const SfZipEntry &entry,
     return RESULT_CANCELLED;
   std::string destination = "/" + relative;
   SF_LOG_DEBUG ("unpacking child %s\n", destination.c_str ());
-  if (!is_safe_relative_path (relative))
+  FileFailure failure;
+  if (entry.is_link)
     {
-      SF_LOG_WARNING ("Unpacking of file failed ----> %s\n", entry.name);
-      SF_LOG_DEBUG ("Unpacking will continue...");
-      if (!entry.is_dir)
-        count_as_done (archiver, 0);
+      SF_LOG_WARNING ("Restore, symbolic link skipped: %s", destination.c_str ());
+      count_as_done (archiver, entry.size);
       return RESULT_DONE;
     }
-  if (entry.is_dir)
+  if (!entry.name_valid || !is_safe_relative_path (relative))
     {
-      prepare_folder (walk, destination);
+      failure.reason
+          = entry.name_valid ? SF_RESTORE_FAILURE_UNKNOWN_ERROR : SF_RESTORE_FAILURE_CORRUPT_BACKUP;
+      failure.message = "the entry's name is not usable";
+      if (!entry.is_dir)
+        fail_file (walk, entry.name, failure);
       return RESULT_DONE;
     }
 
-  g_autofree gchar *folder = g_path_get_dirname (destination.c_str ());
-  Folder state = prepare_folder (walk, folder);
-  if (state == Folder::BLOCKED)
-    return RESULT_DONE;
+  Place place;
+  Where where = locate (walk, destination, &place);
+  if (entry.is_dir)
+    {
+      /* The location itself and the folders leading to it are the device's. */
+      if (where == Where::INSIDE && place.base + "/" + place.below.back () != destination)
+        unpack_folder (entry, place);
+      else if (where == Where::OUTSIDE)
+        SF_LOG_WARNING ("Restore, outside the category's locations: %s", destination.c_str ());
+      return RESULT_DONE;
+    }
+  if (where != Where::INSIDE)
+    {
+      SF_LOG_WARNING ("Restore, outside the category's locations: %s", destination.c_str ());
+      failure.message = "outside the category's locations";
+      fail_file (walk, destination, failure);
+      return RESULT_DONE;
+    }
   if (is_excluded (walk, destination))
     {
       SF_LOG_DEBUG ("  Excluded file: %s\n", destination.c_str ());
@@ -394,17 +584,9 @@ unpack_entry (CategoryWalk &walk, SfZipReader *reader, const SfZipEntry &entry,
     }
 
   SF_LOG_DEBUG ("  Unpacking file: %s\n", destination.c_str ());
-  g_autoptr (GError) error = NULL;
-  Result result = unpack_file (walk, reader, entry, destination, &error);
-  if (result == RESULT_FAILED && walk.category == SF_CATEGORY_OTHER)
-    SF_LOG_WARNING ("Ignoring error for 'other' file %s", destination.c_str ());
-  else if (result != RESULT_DONE)
-    {
-      SF_LOG_WARNING ("Unpacking of file failed ----> %s\n", destination.c_str ());
-      if (error != NULL)
-        SF_LOG_WARNING ("%s", error->message);
-      SF_LOG_DEBUG ("Unpacking will continue...");
-    }
+  Result result = unpack_file (walk, reader, entry, place, destination, &failure);
+  if (result == RESULT_FAILED)
+    fail_file (walk, destination, failure);
   return result == RESULT_CANCELLED ? RESULT_CANCELLED : RESULT_DONE;
 }
 
@@ -421,10 +603,40 @@ exclusion_patterns (SfBackupLocations *locations, SfCategory category)
   return patterns;
 }
 
+/* The include paths of category in table, as paths. */
+void
+add_locations (std::vector<std::string> *paths, SfBackupLocations *table, SfCategory category)
+{
+  if (table == NULL)
+    return;
+  GSList *uris = sf_backup_locations_get_uris (table, category, FALSE);
+  for (GSList *item = uris; item != NULL; item = item->next)
+    {
+      g_autofree gchar *path = g_strcompress (static_cast<const gchar *> (item->data));
+      if (g_path_is_absolute (path) && strcmp (path, "/") != 0)
+        paths->push_back (path);
+    }
+  g_slist_free_full (uris, g_free);
+}
+
+/* The error that gives the category its reason when some of its files failed. */
+void
+set_file_failures (GError **error, SfCategory category, gint reason)
+{
+  const gchar *name = sf_category_to_string (category);
+  if (reason == SF_RESTORE_FAILURE_INSUFFICIENT_SPACE)
+    g_set_error_literal (error, SF_ERROR, SF_ERROR_RESTORE_NO_SPACE, "Restore, not enough space");
+  else if (reason == SF_RESTORE_FAILURE_CORRUPT_BACKUP)
+    g_set_error (error, SF_ERROR, SF_ERROR_RESTORE_CORRUPT_BACKUP,
+                 "Backup archive of %s has damaged entries", name);
+  else
+    g_set_error (error, SF_ERROR, SF_ERROR_RESTORE_FAILED, "Some files of %s were not restored",
+                 name);
+}
+
 /* Restores every entry below the root folder of one category archive. */
 Result
-unpack_category (SfArchiverZip *self, SfCategory category,
-                 const std::vector<std::string> &permanent_paths, GError **error)
+unpack_category (SfArchiverZip *self, RestoreRun *run, SfCategory category, GError **error)
 {
   SfArchiver *archiver = SF_ARCHIVER (self);
   sf_archiver_set_current_category (archiver, category);
@@ -438,9 +650,11 @@ unpack_category (SfArchiverZip *self, SfCategory category,
 
   CategoryWalk walk;
   walk.self = self;
+  walk.run = run;
   walk.category = category;
   walk.exclusions = exclusion_patterns (self->locations, category);
-  walk.permanent_paths = &permanent_paths;
+  add_locations (&walk.locations, self->locations, category);
+  add_locations (&walk.locations, self->permanent_locations, category);
   const std::string root = std::string (SF_ARCHIVER_ZIP_ROOT) + "/";
   Result result = RESULT_DONE;
   SfZipEntry entry;
@@ -448,12 +662,12 @@ unpack_category (SfArchiverZip *self, SfCategory category,
   while (result == RESULT_DONE && sf_zip_reader_next_entry (reader, &entry, &next_error))
     {
       std::string name = entry.name;
-      if (name.compare (0, root.size (), root) != 0)
+      if (entry.name_valid && name.compare (0, root.size (), root) != 0)
         continue;
-      std::string relative = name.substr (root.size ());
+      std::string relative = name.substr (MIN (root.size (), name.size ()));
       while (!relative.empty () && relative.back () == '/')
         relative.pop_back ();
-      if (relative.empty ())
+      if (relative.empty () && entry.name_valid)
         continue;
       result = unpack_entry (walk, reader, entry, relative);
     }
@@ -462,12 +676,16 @@ unpack_category (SfArchiverZip *self, SfCategory category,
   if (result != RESULT_DONE)
     return result;
 
-  const GError *damage = next_error != NULL ? next_error : walk.read_error;
-  if (damage != NULL)
+  if (next_error != NULL)
     {
       g_set_error (error, SF_ERROR, SF_ERROR_RESTORE_CORRUPT_BACKUP,
                    "Backup archive of %s is damaged: %s", sf_category_to_string (category),
-                   damage->message);
+                   next_error->message);
+      return RESULT_FAILED;
+    }
+  if (walk.first_failure >= 0)
+    {
+      set_file_failures (error, category, walk.first_failure);
       return RESULT_FAILED;
     }
   return RESULT_DONE;
@@ -484,24 +702,6 @@ categories_from_names (const gchar *names)
     if (**part != '\0')
       categories |= sf_category_from_string (*part);
   return categories;
-}
-
-/* The full paths of the backup's permanent files, read once per restore. */
-std::vector<std::string>
-permanent_paths (SfBackupInfo *info)
-{
-  std::vector<std::string> paths;
-  g_autofree gchar *dir = g_file_get_path (sf_backup_info_get_uri (info));
-  GSList *list = sf_backend_load_permanent_file_list (dir);
-  guint32 backup_categories = sf_backup_info_get_categories (info);
-  for (GSList *item = list; item != NULL; item = item->next)
-    {
-      SfPermanentFile *file = static_cast<SfPermanentFile *> (item->data);
-      if (file->fullpath != NULL && (file->category & backup_categories))
-        paths.push_back (file->fullpath);
-    }
-  sf_backend_free_permanent_file_list (list);
-  return paths;
 }
 
 /* Returns FALSE when the remaining categories cannot be restored either. */
@@ -533,11 +733,11 @@ record_category_error (SfRestoreFailure *failure, SfCategory category, const GEr
 /* Walks the categories in index order; returns the result and, on a cancel, the index it
  * happened at. */
 Result
-unpack_categories (SfArchiverZip *self, SfRestoreFailure *failure, gint *stopped_at)
+unpack_categories (SfArchiverZip *self, RestoreRun *run, SfRestoreFailure *failure,
+                   gint *stopped_at)
 {
   guint simulated = categories_from_names (g_getenv ("SF_FAIL_CATEGORIES"));
   guint32 present = sf_backup_info_get_categories (self->backup_info);
-  std::vector<std::string> permanent = permanent_paths (self->backup_info);
   for (gint index = 0; index < SF_CATEGORY_COUNT; index++)
     {
       *stopped_at = index;
@@ -565,7 +765,7 @@ unpack_categories (SfArchiverZip *self, SfRestoreFailure *failure, gint *stopped
           continue;
         }
       else
-        result = unpack_category (self, category, permanent, &error);
+        result = unpack_category (self, run, category, &error);
 
       if (result == RESULT_CANCELLED)
         return RESULT_CANCELLED;
@@ -575,6 +775,16 @@ unpack_categories (SfArchiverZip *self, SfRestoreFailure *failure, gint *stopped
         return RESULT_FAILED;
     }
   return RESULT_DONE;
+}
+
+/* The restored files reach the media before the restore says it ended: one flush per file
+ * system rather than one per file. */
+void
+flush_file_systems (const RestoreRun &run)
+{
+  for (const auto &[device, fd] : run.written_file_systems)
+    if (syncfs (fd) != 0)
+      SF_LOG_WARNING ("Could not flush the restored files: %s", g_strerror (errno));
 }
 
 /* Whether input begins like a ZIP archive; reads from its start and goes back there. */
@@ -605,7 +815,12 @@ _sf_archiver_zip_unpack_thread_func (SfArchiver *archiver)
   sf_restore_failure_add_categories (failure, (SfCategory)(self->categories & present),
                                      SF_RESTORE_FAILURE_UNKNOWN_ERROR);
   gint stopped_at = 0;
-  Result result = unpack_categories (self, failure, &stopped_at);
+  Result result;
+  {
+    RestoreRun run;
+    result = unpack_categories (self, &run, failure, &stopped_at);
+    flush_file_systems (run);
+  }
   if (result == RESULT_CANCELLED)
     for (gint index = stopped_at; index < SF_CATEGORY_COUNT; index++)
       {
@@ -619,6 +834,7 @@ _sf_archiver_zip_unpack_thread_func (SfArchiver *archiver)
   sf_archiver_set_restore_written_categories (
       archiver, sf_restore_transform_get_categories (self->restore_transform));
   sf_restore_transform_execute (self->restore_transform, self->categories);
+  sf_utils_shutdown_gconfd ();
 
   if (result == RESULT_CANCELLED)
     sf_archiver_send_cancelled (archiver);
@@ -640,6 +856,17 @@ _sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory category, const g
     {
       SF_LOG_WARNING ("Could not open backup file");
       g_set_error_literal (error, SF_ERROR, SF_ERROR_RESTORE_FAILED, "Could not open backup file");
+      return NULL;
+    }
+  /* A cipher stream is whole blocks, at least the data block and the padding block: anything else
+   * is damage, which no password would mend. */
+  gsf_off_t length = gsf_input_size (file);
+  if (password != NULL && (length % SF_CRYPT_BLOCK_SIZE != 0 || length < 2 * SF_CRYPT_BLOCK_SIZE))
+    {
+      g_object_unref (file);
+      g_set_error (error, SF_ERROR, SF_ERROR_RESTORE_CORRUPT_BACKUP,
+                   "Backup archive of %s is damaged: its length is not whole cipher blocks",
+                   sf_category_to_string (category));
       return NULL;
     }
   g_autoptr (GError) crypt_error = NULL;

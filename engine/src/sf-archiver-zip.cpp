@@ -42,6 +42,7 @@ archiver_new (SfBackupInfo *backup_info, const gchar *password)
   SfArchiverZip *self = SF_ARCHIVER_ZIP (g_object_new (SF_TYPE_ARCHIVER_ZIP, NULL));
   self->backup_info = sf_backup_info_ref (backup_info);
   self->locations = sf_backup_configurations_get_locations ();
+  self->permanent_locations = sf_backup_configurations_get_permanent_locations ();
   SfConfig *config = sf_config_get ();
   GFile *gconf_dir = config != NULL ? sf_config_get_gconf_dir (config) : NULL;
   self->gconf_dir = gconf_dir != NULL ? G_FILE (g_object_ref (gconf_dir)) : NULL;
@@ -57,7 +58,6 @@ sf_archiver_zip_new_backup (SfBackupInfo *backup_info, SfUserFiles *user_files, 
   g_return_val_if_fail (backup_info != NULL, NULL);
   g_return_val_if_fail (user_files != NULL, NULL);
   SfArchiverZip *self = archiver_new (backup_info, password);
-  self->permanent_locations = sf_backup_configurations_get_permanent_locations ();
   self->user_files = user_files;
   self->categories = (SfCategory)sf_backup_info_get_categories (backup_info);
   self->is_restore = FALSE;

@@ -1,6 +1,6 @@
 #include "sf-restore-failure.h"
 
-#include <glib/gi18n-lib.h>
+#include "sf-i18n.h"
 
 struct _SfRestoreFailure
 {
@@ -135,5 +135,5 @@ const gchar *
 sf_restore_failure_reason_get_message (gint reason)
 {
   const ReasonNames *names = names_of (reason);
-  return names != NULL ? g_dgettext (GETTEXT_PACKAGE, names->logical_id) : "";
+  return names != NULL ? sf_i18n_translate (names->logical_id) : "";
 }

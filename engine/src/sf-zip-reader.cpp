@@ -13,9 +13,15 @@ struct _SfZipReader
   struct archive *archive;
   GsfInput *source;
   guint8 *block;       /* what the source hands to the archive library */
-  GError *first_error; /* repeated by every call after a failure */
+  GError *first_error; /* repeated by every call after a failure of the whole archive */
+  GError *entry_error; /* repeated by every read of the current entry after it failed */
   gboolean source_failed;
+  /* The archive library gave up on the data of an entry; the archive is opened again before the
+   * next one. */
+  gboolean needs_reopen;
+  guint entry_index;       /* of the current entry in the central directory, from 1 */
   const gchar *entry_name; /* of the current entry, NULL between entries */
+  gchar *repaired_name;    /* shown for an entry whose stored name is not UTF-8 */
 };
 
 namespace
@@ -50,8 +56,7 @@ seek_source (struct archive *, void *data, la_int64_t offset, int whence)
   return gsf_input_tell (reader->source);
 }
 
-/* Keeps the failure of the last archive call and reports it from now on. Anything short of
- * ARCHIVE_OK counts: a checksum mismatch, for one, comes only as a warning. */
+/* Keeps the failure of the last archive call and reports it from now on. */
 gboolean
 fail (SfZipReader *reader, GError **error)
 {
@@ -74,10 +79,32 @@ fail (SfZipReader *reader, GError **error)
   return FALSE;
 }
 
+/* A failure of the current entry's data only; later entries can still be read. */
+gssize
+fail_entry (SfZipReader *reader, GError **error)
+{
+  if (reader->entry_error == NULL)
+    {
+      const gchar *reason = archive_error_string (reader->archive);
+      reader->entry_error
+          = g_error_new (G_IO_ERROR, G_IO_ERROR_INVALID_DATA, "Damaged ZIP entry \"%s\": %s",
+                         reader->entry_name, reason != NULL ? reason : "unknown error");
+    }
+  if (error != NULL)
+    *error = g_error_copy (reader->entry_error);
+  return -1;
+}
+
 gboolean
 open_archive (SfZipReader *reader)
 {
+  if (reader->archive != NULL)
+    archive_read_free (reader->archive);
+  reader->archive = archive_read_new ();
   struct archive *archive = reader->archive;
+  if (archive == NULL)
+    return FALSE;
+  gsf_input_seek (reader->source, 0, G_SEEK_SET); /* the library takes positions from the start */
   /* The seekable reader takes sizes, modes and times from the central directory; the local
    * headers of streamed entries carry none of them. */
   return archive_read_support_format_zip_seekable (archive) == ARCHIVE_OK
@@ -87,10 +114,37 @@ open_archive (SfZipReader *reader)
          && archive_read_open1 (archive) == ARCHIVE_OK;
 }
 
-void
-fill_entry (struct archive_entry *header, SfZipEntry *entry)
+/* After the library gave up on an entry's data: the same archive opened again and moved past the
+ * entries already read. */
+gboolean
+reopen_after_entry (SfZipReader *reader)
 {
-  entry->name = archive_entry_pathname (header);
+  reader->needs_reopen = FALSE;
+  if (!open_archive (reader))
+    return FALSE;
+  struct archive_entry *header = NULL;
+  for (guint index = 0; index < reader->entry_index; index++)
+    if (archive_read_next_header (reader->archive, &header) < ARCHIVE_WARN)
+      return FALSE;
+  return TRUE;
+}
+
+void
+fill_entry (SfZipReader *reader, struct archive_entry *header, SfZipEntry *entry)
+{
+  const gchar *name = archive_entry_pathname (header);
+  entry->name_valid = name != NULL && *name != '\0' && g_utf8_validate (name, -1, NULL);
+  g_clear_pointer (&reader->repaired_name, g_free);
+  if (!entry->name_valid)
+    {
+      reader->repaired_name
+          = name != NULL && *name != '\0'
+                ? g_utf8_make_valid (name, -1)
+                : g_strdup_printf ("(entry %u: no readable name)", reader->entry_index);
+      name = reader->repaired_name;
+    }
+  entry->name = name;
+  entry->is_link = archive_entry_filetype (header) == AE_IFLNK;
   entry->is_dir = archive_entry_filetype (header) == AE_IFDIR;
   entry->size = archive_entry_size (header);
   entry->mode = archive_entry_perm (header) & 0777;
@@ -107,18 +161,13 @@ sf_zip_reader_new (GsfInput *source, GError **error)
   SfZipReader *reader = g_new0 (SfZipReader, 1);
   reader->source = GSF_INPUT (g_object_ref (source));
   reader->block = static_cast<guint8 *> (g_malloc (BLOCK_SIZE));
-  reader->archive = archive_read_new ();
-  if (reader->archive == NULL)
-    {
-      g_set_error (error, G_IO_ERROR, G_IO_ERROR_FAILED, "Could not read a ZIP archive");
-      sf_zip_reader_free (reader);
-      return NULL;
-    }
   Utf8Scope utf8;
-  gsf_input_seek (source, 0, G_SEEK_SET); /* the library takes positions from the start */
   if (!open_archive (reader))
     {
-      fail (reader, error);
+      if (reader->archive == NULL)
+        g_set_error (error, G_IO_ERROR, G_IO_ERROR_FAILED, "Could not read a ZIP archive");
+      else
+        fail (reader, error);
       sf_zip_reader_free (reader);
       return NULL;
     }
@@ -133,22 +182,21 @@ sf_zip_reader_next_entry (SfZipReader *reader, SfZipEntry *entry, GError **error
   g_return_val_if_fail (error == NULL || *error == NULL, FALSE);
 
   reader->entry_name = NULL;
+  g_clear_error (&reader->entry_error);
   if (reader->first_error != NULL)
     return fail (reader, error);
   Utf8Scope utf8;
+  if (reader->needs_reopen && !reopen_after_entry (reader))
+    return fail (reader, error);
   struct archive_entry *header = NULL;
+  /* A name the library cannot convert comes as a warning; the entry itself is there. */
   int result = archive_read_next_header (reader->archive, &header);
   if (result == ARCHIVE_EOF)
     return FALSE;
-  if (result != ARCHIVE_OK)
+  if (result < ARCHIVE_WARN)
     return fail (reader, error);
-  fill_entry (header, entry);
-  if (entry->name == NULL || *entry->name == '\0')
-    {
-      g_set_error (&reader->first_error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA,
-                   "Damaged ZIP archive: an entry has no name");
-      return fail (reader, error);
-    }
+  reader->entry_index++;
+  fill_entry (reader, header, entry);
   reader->entry_name = entry->name;
   return TRUE;
 }
@@ -161,12 +209,20 @@ sf_zip_reader_read (SfZipReader *reader, gpointer buffer, gsize size, GError **e
   g_return_val_if_fail (reader->entry_name != NULL, -1);
   g_return_val_if_fail (error == NULL || *error == NULL, -1);
 
-  la_ssize_t result = -1;
-  if (reader->first_error == NULL)
-    result = archive_read_data (reader->archive, buffer, size);
-  if (result < 0)
-    fail (reader, error);
-  return result < 0 ? -1 : result;
+  if (reader->first_error != NULL)
+    return fail (reader, error);
+  if (reader->entry_error != NULL)
+    return fail_entry (reader, error);
+  la_ssize_t result = archive_read_data (reader->archive, buffer, size);
+  if (result >= 0)
+    return result;
+  if (reader->source_failed)
+    return fail (reader, error);
+  /* Anything short of ARCHIVE_OK counts: a checksum mismatch, for one, comes only as a warning.
+   * After a fatal one the library refuses every further call, so it starts over. */
+  if (result == ARCHIVE_FATAL)
+    reader->needs_reopen = TRUE;
+  return fail_entry (reader, error);
 }
 
 gboolean
@@ -178,6 +234,8 @@ sf_zip_reader_skip (SfZipReader *reader, GError **error)
 
   if (reader->first_error != NULL)
     return fail (reader, error);
+  if (reader->needs_reopen)
+    return TRUE;
   if (archive_read_data_skip (reader->archive) != ARCHIVE_OK)
     return fail (reader, error);
   return TRUE;
@@ -193,5 +251,7 @@ sf_zip_reader_free (SfZipReader *reader)
   g_object_unref (reader->source);
   g_free (reader->block);
   g_clear_error (&reader->first_error);
+  g_clear_error (&reader->entry_error);
+  g_free (reader->repaired_name);
   g_free (reader);
 }

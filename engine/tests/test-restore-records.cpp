@@ -1,4 +1,5 @@
 #include "sf-backup-locations.h"
+#include "sf-i18n.h"
 #include "sf-log.h"
 #include "sf-permanent-file-list.h"
 #include "sf-restore-failure.h"
@@ -12,6 +13,7 @@
 #include "test-data.h"
 
 #include <gtest/gtest.h>
+#include <clocale>
 #include <string>
 
 namespace
@@ -67,6 +69,26 @@ TEST_F (Records, RestoreFailureKeepsOneReasonPerRealCategory)
   EXPECT_EQ (sf_restore_failure_reason_from_string ("Cancelled"), -1);
   EXPECT_EQ (sf_restore_failure_reason_from_string (""), -1);
   EXPECT_TRUE (log_.contains ("str != NULL && str[0] != '\\0'"));
+}
+
+TEST_F (Records, RestoreFailureMessagesAreTranslated)
+{
+  /* The engine binds its catalogue on first use; the test then points it at the built one. */
+  g_autofree gchar *saved_locale = g_strdup (setlocale (LC_ALL, NULL));
+  setlocale (LC_ALL, "C.UTF-8");
+  g_setenv ("LANGUAGE", "en", TRUE);
+  sf_i18n_init ();
+  bindtextdomain ("safehold", SAFEHOLD_BINARY_DIR "/locale");
+  EXPECT_STREQ (sf_restore_failure_reason_get_message (SF_RESTORE_FAILURE_INSUFFICIENT_SPACE),
+                "Not enough memory");
+  EXPECT_STREQ (sf_restore_failure_reason_get_message (SF_RESTORE_FAILURE_UNKNOWN_ERROR),
+                "Unknown error");
+  for (gint reason = 1; reason <= 4; reason++)
+    EXPECT_EQ (std::string (sf_restore_failure_reason_get_message (reason)).find ("back_fi_"),
+               std::string::npos)
+        << reason;
+  g_unsetenv ("LANGUAGE");
+  setlocale (LC_ALL, saved_locale);
 }
 
 TEST_F (Records, LastRestoreRoundTripsAsWritten)

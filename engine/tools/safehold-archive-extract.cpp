@@ -25,9 +25,9 @@ const guint existing_files_named = 10;
 
 enum EntryResult
 {
-  ENTRY_DONE,           /* written, or reported and left out */
-  ENTRY_ARCHIVE_FAILED, /* the archive cannot be read further */
-  ENTRY_DEST_FAILED,    /* DEST cannot take more files */
+  ENTRY_DONE,        /* written, or reported and left out */
+  ENTRY_DEST_FAILED, /* DEST cannot take more files */
+  ENTRY_DEST_FULL,   /* DEST has no room left */
 };
 
 struct Extraction
@@ -52,10 +52,9 @@ report (Extraction *extraction, const gchar *format, ...)
   archive_progress_clear (&extraction->progress);
   va_list arguments;
   va_start (arguments, format);
-  fputs ("safehold-archive: ", stderr);
-  vfprintf (stderr, format, arguments);
-  fputc ('\n', stderr);
+  g_autofree gchar *message = g_strdup_vprintf (format, arguments);
   va_end (arguments);
+  fprintf (stderr, "safehold-archive: %s\n", archive_escape (message).c_str ());
 }
 
 void
@@ -66,12 +65,15 @@ report_existing (Extraction *extraction, const std::string &shown)
             shown.c_str ());
 }
 
-/* Whether errno says DEST as a whole cannot take more data. */
-gboolean
-dest_is_exhausted (int error_number)
+/* What errno says about DEST as a whole. */
+EntryResult
+dest_state (int error_number)
 {
-  return error_number == ENOSPC || error_number == EDQUOT || error_number == EROFS
-         || error_number == EIO;
+  if (error_number == ENOSPC || error_number == EDQUOT)
+    return ENTRY_DEST_FULL;
+  if (error_number == EROFS || error_number == EIO)
+    return ENTRY_DEST_FAILED;
+  return ENTRY_DONE;
 }
 
 /* The components of name below the archive's root folder; FALSE for a path that is not below it
@@ -185,16 +187,25 @@ create_temporary (int folder, std::string *name)
   return -1;
 }
 
-/* Copies the entry's data into fd; the reader's failure in error. errno is set when the write
- * failed. */
+/* Copies the entry's data into fd, never more than it declares; the reader's failure in error.
+ * errno is set when the write failed. */
 gboolean
-copy_data (Extraction *extraction, SfZipReader *reader, int fd, GError **error)
+copy_data (Extraction *extraction, SfZipReader *reader, const SfZipEntry &entry, int fd,
+           GError **error)
 {
+  guint64 written = 0;
   for (;;)
     {
       gssize count = sf_zip_reader_read (reader, extraction->buffer, copy_buffer_size, error);
       if (count <= 0)
         return count == 0;
+      written += count;
+      if (written > (guint64)entry.size)
+        {
+          g_set_error (error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA,
+                       "the entry holds more data than it declares");
+          return FALSE;
+        }
       archive_progress_add (&extraction->progress, count);
       if (!write_all (fd, extraction->buffer, count))
         return FALSE;
@@ -262,12 +273,12 @@ write_failed (Extraction *extraction, const std::string &shown, int error_number
   else
     report (extraction, "%s: could not write it: %s; check that DEST is writable and has room",
             shown.c_str (), g_strerror (error_number));
-  return dest_is_exhausted (error_number) ? ENTRY_DEST_FAILED : ENTRY_DONE;
+  return dest_state (error_number);
 }
 
 EntryResult
 extract_file (Extraction *extraction, SfZipReader *reader, const SfZipEntry &entry,
-              const std::vector<std::string> &components, GError **error)
+              const std::vector<std::string> &components)
 {
   std::string shown = extraction->dest + "/" + join (components, components.size ());
   const gchar *name = components.back ().c_str ();
@@ -276,22 +287,24 @@ extract_file (Extraction *extraction, SfZipReader *reader, const SfZipEntry &ent
     {
       extraction->not_written++;
       archive_progress_add (&extraction->progress, entry.size);
-      return folder < 0 && dest_is_exhausted (errno) ? ENTRY_DEST_FAILED : ENTRY_DONE;
+      return folder < 0 ? dest_state (errno) : ENTRY_DONE;
     }
   std::string temporary;
   int fd = create_temporary (folder, &temporary);
   if (fd < 0)
     return write_failed (extraction, shown, errno);
-  if (!copy_data (extraction, reader, fd, error))
+  g_autoptr (GError) error = NULL;
+  if (!copy_data (extraction, reader, entry, fd, &error))
     {
       int saved_errno = errno;
       close (fd);
       unlinkat (folder, temporary.c_str (), 0);
-      if (*error == NULL)
+      if (error == NULL)
         return write_failed (extraction, shown, saved_errno);
       extraction->not_written++;
-      report (extraction, "%s: not extracted: the archive is damaged there", shown.c_str ());
-      return ENTRY_ARCHIVE_FAILED;
+      report (extraction, "%s: not extracted: the archive is damaged there (%s)", shown.c_str (),
+              error->message);
+      return ENTRY_DONE;
     }
   if (!finish_file (fd, entry) || !move_into_place (extraction, folder, temporary, name))
     {
@@ -313,15 +326,28 @@ extract_folder (Extraction *extraction, const SfZipEntry &entry,
     return ENTRY_DONE;
   int folder = open_folder (extraction, components, components.size ());
   if (folder < 0)
-    return dest_is_exhausted (errno) ? ENTRY_DEST_FAILED : ENTRY_DONE;
+    return dest_state (errno);
   fchmod (folder, (entry.mode & 0777) | S_IRWXU);
   return ENTRY_DONE;
 }
 
 EntryResult
 extract_entry (Extraction *extraction, SfZipReader *reader, const SfZipEntry &entry,
-               const gchar *archive, GError **error)
+               const gchar *archive)
 {
+  if (entry.is_link)
+    {
+      report (extraction, "%s: entry \"%s\" skipped: it is a symbolic link", archive, entry.name);
+      return ENTRY_DONE;
+    }
+  if (!entry.name_valid)
+    {
+      report (extraction, "%s: entry \"%s\" not extracted: its name is damaged (not UTF-8)",
+              archive, entry.name);
+      extraction->not_written++;
+      archive_progress_add (&extraction->progress, entry.size);
+      return ENTRY_DONE;
+    }
   std::vector<std::string> components;
   if (!split_entry_name (entry.name, entry.is_dir, &components))
     {
@@ -335,7 +361,7 @@ extract_entry (Extraction *extraction, SfZipReader *reader, const SfZipEntry &en
     }
   if (entry.is_dir)
     return extract_folder (extraction, entry, components);
-  return extract_file (extraction, reader, entry, components, error);
+  return extract_file (extraction, reader, entry, components);
 }
 
 /* The status the category adds to the command's. */
@@ -362,14 +388,22 @@ extract_category (Extraction *extraction, SfBackupInfo *info, SfCategory categor
   SfZipEntry entry;
   EntryResult result = ENTRY_DONE;
   while (result == ENTRY_DONE && sf_zip_reader_next_entry (reader, &entry, &error))
-    result = extract_entry (extraction, reader, entry, archive, &error);
+    result = extract_entry (extraction, reader, entry, archive);
+  if (result == ENTRY_DEST_FULL)
+    {
+      report (extraction, "%s is full; make room there, or extract elsewhere",
+              extraction->dest.c_str ());
+      return ARCHIVE_STATUS_DISK_FULL;
+    }
+  if (result == ENTRY_DEST_FAILED)
+    return ARCHIVE_STATUS_USAGE;
   if (error != NULL)
     {
       report (extraction, "%s: damaged: %s; the files extracted before the damage are intact",
               archive, error->message);
       return ARCHIVE_STATUS_INCOMPLETE;
     }
-  return result == ENTRY_DEST_FAILED ? ARCHIVE_STATUS_USAGE : ARCHIVE_STATUS_OK;
+  return ARCHIVE_STATUS_OK;
 }
 
 /* The categories named with --category, or every one of the backup; NONE after reporting. */
@@ -388,7 +422,8 @@ chosen_categories (SfBackupInfo *info, const ArchiveOptions &options)
           fprintf (stderr,
                    "safehold-archive: backup %s has no category \"%s\"; \"safehold-archive show\" "
                    "lists the ones it has\n",
-                   sf_backup_info_get_name (info), *name);
+                   archive_escape (sf_backup_info_get_name (info)).c_str (),
+                   archive_escape (*name).c_str ());
           return SF_CATEGORY_NONE;
         }
       chosen |= category;
@@ -406,6 +441,35 @@ print_summary (const Extraction *extraction)
     printf ("; %u files not extracted (see the messages above)",
             extraction->not_written - extraction->existing);
   printf ("\n");
+}
+
+/* Whether password opens the backup's archives, tried before DEST is made so that a wrong one
+ * leaves nothing behind. Reported when it does not. */
+gboolean
+password_opens (SfBackupInfo *info, guint32 categories, const gchar *password)
+{
+  if (password == NULL)
+    return TRUE;
+  for (gint index = 0; index < SF_CATEGORY_COUNT; index++)
+    {
+      SfCategory category = sf_category_from_index (index);
+      if ((categories & category) == 0)
+        continue;
+      g_autoptr (GError) error = NULL;
+      g_autoptr (SfZipReader) reader
+          = sf_archiver_zip_open_category (info, category, password, &error);
+      if (reader != NULL)
+        return TRUE;
+      if (g_error_matches (error, SF_ERROR, SF_ERROR_WRONG_PASSWORD))
+        {
+          g_autofree gchar *archive = sf_backup_info_get_category_archive_path (info, category);
+          fprintf (stderr,
+                   "safehold-archive: %s: wrong password; check the password and try again\n",
+                   archive_escape (archive).c_str ());
+          return FALSE;
+        }
+    }
+  return TRUE;
 }
 
 int
@@ -433,7 +497,8 @@ extract_categories (Extraction *extraction, SfBackupInfo *info, guint32 categori
       int result = extract_category (extraction, info, category, password);
       if (result != ARCHIVE_STATUS_OK)
         status = result;
-      if (result == ARCHIVE_STATUS_PASSWORD || result == ARCHIVE_STATUS_USAGE)
+      if (result == ARCHIVE_STATUS_PASSWORD || result == ARCHIVE_STATUS_USAGE
+          || result == ARCHIVE_STATUS_DISK_FULL)
         break;
     }
   archive_progress_clear (&extraction->progress);
@@ -456,6 +521,12 @@ archive_extract (const ArchiveOptions &options)
   gchar *password = archive_password_get (info, options, &status);
   if (password == NULL)
     return status;
+  const gchar *usable_password = password[0] != '\0' ? password : NULL;
+  if (!password_opens (info, categories, usable_password))
+    {
+      archive_password_free (password);
+      return ARCHIVE_STATUS_PASSWORD;
+    }
   Extraction extraction;
   extraction.dest = options.arguments[1];
   extraction.overwrite = options.overwrite;
@@ -466,8 +537,7 @@ archive_extract (const ArchiveOptions &options)
       archive_progress_start (&extraction.progress,
                               sf_backup_info_get_size_for_categories (info, categories),
                               options.quiet);
-      status = extract_categories (&extraction, info, categories,
-                                   password[0] != '\0' ? password : NULL);
+      status = extract_categories (&extraction, info, categories, usable_password);
       if (!options.quiet && status != ARCHIVE_STATUS_PASSWORD)
         print_summary (&extraction);
       g_free (extraction.buffer);

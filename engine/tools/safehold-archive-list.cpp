@@ -41,13 +41,36 @@ print_backup_line (SfBackupInfo *info, int name_width)
 {
   guint32 categories = sf_backup_info_get_categories (info);
   guint32 files = sf_backup_info_get_num_files_for_categories (info, categories);
-  printf ("%-*s  %s  %10s  %6u %s  %s%s\n", name_width, sf_backup_info_get_name (info),
+  printf ("%-*s  %s  %10s  %6u %s  %s%s\n", name_width,
+          archive_escape (sf_backup_info_get_name (info)).c_str (),
           archive_format_time (sf_backup_info_get_timestamp (info)).c_str (),
           format_size (sf_backup_info_get_size_for_categories (info, categories)).c_str (), files,
           files == 1 ? "file " : "files", category_names (info).c_str (),
           sf_backup_info_get_is_protected (info) ? "  protected" : "");
 }
 } // namespace
+
+std::string
+archive_escape (const gchar *text)
+{
+  std::string shown;
+  for (const gchar *at = text != NULL ? text : ""; *at != '\0'; at++)
+    {
+      guchar byte = (guchar)*at;
+      /* C1 controls arrive as UTF-8 U+0080..U+009F: 0xc2 then 0x80..0x9f. */
+      gboolean c1 = byte == 0xc2 && (guchar)at[1] >= 0x80 && (guchar)at[1] <= 0x9f;
+      if (byte >= 0x20 && byte != 0x7f && !c1)
+        {
+          shown += (gchar)byte;
+          continue;
+        }
+      if (c1)
+        byte = (guchar) * ++at;
+      g_autofree gchar *escape = g_strdup_printf ("\\x%02x", byte);
+      shown += escape;
+    }
+  return shown;
+}
 
 std::string
 archive_format_time (gint64 seconds)
@@ -100,7 +123,9 @@ archive_list (const ArchiveOptions &options)
   int name_width = 0;
   for (GList *item = backups; item != NULL; item = item->next)
     name_width = MAX (
-        name_width, (int)g_utf8_strlen (sf_backup_info_get_name ((SfBackupInfo *)item->data), -1));
+        name_width,
+        (int)g_utf8_strlen (
+            archive_escape (sf_backup_info_get_name ((SfBackupInfo *)item->data)).c_str (), -1));
   for (GList *item = backups; item != NULL; item = item->next)
     print_backup_line ((SfBackupInfo *)item->data, name_width);
   sf_backup_info_list_free (backups);
@@ -116,15 +141,17 @@ archive_show (const ArchiveOptions &options)
   gint32 restored = sf_backup_info_get_time_for_restoration (info);
   guint32 categories = sf_backup_info_get_categories (info);
   g_autofree gchar *path = g_file_get_path (sf_backup_info_get_uri (info));
-  printf ("Name:           %s\n", sf_backup_info_get_name (info));
-  printf ("Directory:      %s\n", path);
+  printf ("Name:           %s\n", archive_escape (sf_backup_info_get_name (info)).c_str ());
+  printf ("Directory:      %s\n", archive_escape (path).c_str ());
   printf ("Format:         %d\n", sf_backup_info_get_format (info));
   printf ("Time:           %s\n",
           archive_format_time (sf_backup_info_get_timestamp (info)).c_str ());
   printf ("Last restored:  %s\n", restored > 0 ? archive_format_time (restored).c_str () : "never");
-  printf ("Device version: %s\n", or_dash (sf_backup_info_get_device_version (info)));
+  printf ("Device version: %s\n",
+          archive_escape (or_dash (sf_backup_info_get_device_version (info))).c_str ());
   printf ("Protected:      %s\n", sf_backup_info_get_is_protected (info) ? "yes" : "no");
-  printf ("Notes:          %s\n", or_dash (sf_backup_info_get_notes (info)));
+  printf ("Notes:          %s\n",
+          archive_escape (or_dash (sf_backup_info_get_notes (info))).c_str ());
   printf ("Total:          %s in %u files\n",
           format_size (sf_backup_info_get_size_for_categories (info, categories)).c_str (),
           sf_backup_info_get_num_files_for_categories (info, categories));

@@ -53,7 +53,8 @@ prompt_password (SfBackupInfo *info, int *status)
       *status = ARCHIVE_STATUS_PASSWORD;
       return NULL;
     }
-  fprintf (stderr, "Password of backup %s: ", sf_backup_info_get_name (info));
+  fprintf (stderr,
+           "Password of backup %s: ", archive_escape (sf_backup_info_get_name (info)).c_str ());
   fflush (stderr);
   struct termios quiet = saved_terminal;
   quiet.c_lflag &= ~(tcflag_t)ECHO;
@@ -61,20 +62,24 @@ prompt_password (SfBackupInfo *info, int *status)
   signal (SIGINT, restore_terminal_and_exit);
   signal (SIGTERM, restore_terminal_and_exit);
   tcsetattr (STDIN_FILENO, TCSAFLUSH, &quiet);
-  gchar line[1024];
-  gboolean read = fgets (line, sizeof line, stdin) != NULL;
+  /* The whole line, however long: a cut password would only look wrong. */
+  gchar *line = NULL;
+  size_t capacity = 0;
+  gboolean read = getline (&line, &capacity, stdin) >= 0;
   tcsetattr (STDIN_FILENO, TCSAFLUSH, &saved_terminal);
   signal (SIGINT, SIG_DFL);
   signal (SIGTERM, SIG_DFL);
-  line[strcspn (line, "\r\n")] = '\0';
-  if (!read || line[0] == '\0')
+  if (line != NULL)
+    line[strcspn (line, "\r\n")] = '\0';
+  gchar *password = read && line[0] != '\0' ? g_strdup (line) : NULL;
+  if (line != NULL)
+    memset (line, 0, capacity);
+  free (line);
+  if (password == NULL)
     {
       fprintf (stderr, "safehold-archive: no password given\n");
       *status = ARCHIVE_STATUS_PASSWORD;
-      return NULL;
     }
-  gchar *password = g_strdup (line);
-  memset (line, 0, sizeof line);
   return password;
 }
 } // namespace
@@ -91,7 +96,7 @@ archive_password_get (SfBackupInfo *info, const ArchiveOptions &options, int *st
   fprintf (stderr,
            "safehold-archive: backup %s is protected by a password; give it with "
            "--password-file FILE, or run the command on a terminal to be asked for it\n",
-           sf_backup_info_get_name (info));
+           archive_escape (sf_backup_info_get_name (info)).c_str ());
   *status = ARCHIVE_STATUS_PASSWORD;
   return NULL;
 }

@@ -36,7 +36,8 @@ verify_category (SfBackupInfo *info, SfCategory category, const gchar *password,
       return ARCHIVE_STATUS_PASSWORD;
     }
   g_autofree gchar *archive = sf_backup_info_get_category_archive_path (info, category);
-  printf ("%s: corrupt (%s: %s)\n", name, archive, error->message);
+  printf ("%s: corrupt (%s: %s)\n", name, archive_escape (archive).c_str (),
+          archive_escape (error->message).c_str ());
   return ARCHIVE_STATUS_INCOMPLETE;
 }
 } // namespace

@@ -17,7 +17,8 @@ const gchar *const exit_statuses
       "  1  a category is damaged, or some files were not extracted (each is named on the\n"
       "     standard error)\n"
       "  2  wrong command line, no backup in the directory, or nothing could be done\n"
-      "  3  the password is wrong, or a protected backup was given none\n";
+      "  3  the password is wrong, or a protected backup was given none\n"
+      "  4  extract: DEST is full\n";
 
 const gchar *const summary
     = "Commands:\n"

@@ -16,6 +16,7 @@ enum ArchiveStatus
   ARCHIVE_STATUS_INCOMPLETE = 1, /* a category is damaged, or some files were not extracted */
   ARCHIVE_STATUS_USAGE = 2,      /* wrong command line, no backup there, nothing could be done */
   ARCHIVE_STATUS_PASSWORD = 3,   /* the password is wrong or was not given */
+  ARCHIVE_STATUS_DISK_FULL = 4,  /* DEST ran out of room */
 };
 
 /* The options every subcommand accepts; each uses the ones it needs. */
@@ -35,6 +36,10 @@ int archive_extract (const ArchiveOptions &options);
 
 /* The backup in directory, or NULL after telling the user why there is none. */
 SfBackupInfo *archive_open_backup (const std::string &directory);
+/* text with control characters written as \xNN escapes, so that nothing read from a card can
+ * drive the terminal. */
+std::string archive_escape (const gchar *text);
+
 /* "2026-12-06 10:19" in local time. */
 std::string archive_format_time (gint64 seconds);
 
