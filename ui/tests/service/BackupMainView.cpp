@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTimer>
 
 namespace
 {
@@ -17,6 +18,15 @@ writeFile (const QString &path, const QByteArray &content)
 } // namespace
 
 void
+BackupMainView::finishOnItsOwn ()
+{
+  if (outcomes.isEmpty ())
+    return;
+  int status = outcomes.takeFirst ();
+  QTimer::singleShot (0, this, [this, status] { emit signalLumoSuiteOperationFinished (status); });
+}
+
+void
 BackupMainView::startLumoSuiteBackup (SfCategory categories)
 {
   backups.append (categories);
@@ -25,6 +35,7 @@ BackupMainView::startLumoSuiteBackup (SfCategory categories)
   for (int bit = 1; bit <= SF_CATEGORY_APPLICATIONS; bit <<= 1)
     if (categories & bit)
       writeFile (getLumoSuiteFilePath (bit), "archive " + QByteArray::number (bit));
+  finishOnItsOwn ();
 }
 
 void
@@ -40,6 +51,7 @@ BackupMainView::startLumoSuiteRestore (SfCategory categories)
       files.insert (name, file.readAll ());
     }
   restoredFiles.append (files);
+  finishOnItsOwn ();
 }
 
 QMap<int, QString>

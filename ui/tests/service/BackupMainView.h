@@ -58,6 +58,8 @@ public:
   QList<int> backups;
   QList<int> restores;
   QList<QMap<QString, QByteArray>> restoredFiles; // per restore: file name to content
+  /* Statuses that end the next operations on their own, one each, in order. */
+  QList<int> outcomes;
   int cancels = 0;
   int reboots = 0;
   int closes = 0;
@@ -71,6 +73,9 @@ public slots:
   {
     closes++;
   }
+
+private:
+  void finishOnItsOwn ();
 
 signals:
   void signalLumoSuiteOperationFinished (int result);
