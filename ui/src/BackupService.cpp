@@ -180,17 +180,13 @@ BackupService::handleRestoreContent (const QString &operation, int command, int 
   else if (operation == "open" && categories != 0)
     {
       bool wasEmpty = requestQueue_.isEmpty ();
-      RequestItem item{
-        QDBusConnection (QString ()), QDBusMessage (), workingPath_, categories, !wasEmpty, false
-      };
+      RequestItem item{ connection (), message (), workingPath_, categories, !wasEmpty, false };
       if (wasEmpty)
         TRACE ("start restore process now");
       else
         {
           TRACE ("restore process is going: delay the current reply");
           setDelayedReply (true);
-          item.connection = connection ();
-          item.message = message ();
         }
       requestQueue_.append (item);
     }
@@ -276,7 +272,7 @@ BackupService::lumoBackupFinished (int status)
         {
           qWarning ("BackupService::startBackupOperation, Data packing not successful: %s",
                     qUtf8Printable (error));
-          result_ = mapBackupResult (103) != 0 ? 2 : 0;
+          result_ = 2;
         }
       else
         TRACE ("File merging success");

@@ -76,10 +76,12 @@ openRegularFile (const QString &path, QString *error)
   Fd fd (open (QFile::encodeName (path).constData (), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   struct stat info;
   if (fd.get () < 0 || fstat (fd.get (), &info) != 0)
-    return fail (error, systemError ("cannot open", path)), -1;
-  if (!S_ISREG (info.st_mode))
-    return fail (error, path + " is not a regular file"), -1;
-  return fd.release ();
+    fail (error, systemError ("cannot open", path));
+  else if (!S_ISREG (info.st_mode))
+    fail (error, path + " is not a regular file");
+  else
+    return fd.release ();
+  return -1;
 }
 
 bool
@@ -219,16 +221,20 @@ merge (const QMap<int, QString> &files, const QString &path, QString *error)
 QList<Record>
 readLayout (int fd, QString *error)
 {
+  auto refuse = [error] (const QString &message) {
+    fail (error, message);
+    return QList<Record> ();
+  };
   struct stat info;
   if (fstat (fd, &info) != 0)
-    return fail (error, "cannot read the transfer file"), QList<Record> ();
+    return refuse ("cannot read the transfer file");
   const qint64 size = info.st_size;
 
   char count;
   if (!readAt (fd, &count, 1, 0))
-    return fail (error, "the transfer file is empty"), QList<Record> ();
+    return refuse ("the transfer file is empty");
   if (count != 2 && count != 3)
-    return fail (error, QString ("file count %1 is not 2 or 3").arg ((int)count)), QList<Record> ();
+    return refuse (QString ("file count %1 is not 2 or 3").arg ((int)count));
 
   QList<Record> records;
   QSet<int> seen;
@@ -237,29 +243,26 @@ readLayout (int fd, QString *error)
     {
       char header[recordHeaderSize];
       if (size - offset < recordHeaderSize || !readAt (fd, header, sizeof header, offset))
-        return fail (error, QString ("the transfer file ends inside record %1").arg (index + 1)),
-               QList<Record> ();
+        return refuse (QString ("the transfer file ends inside record %1").arg (index + 1));
       int id = (qint8)header[0];
       qint64 length = qFromBigEndian<qint64> (header + 1);
       offset += recordHeaderSize;
       if (!validId (id))
-        return fail (error, QString ("invalid category %1").arg (id)), QList<Record> ();
+        return refuse (QString ("invalid category %1").arg (id));
       if (seen.contains (id))
-        return fail (error, QString ("category %1 appears twice").arg (id)), QList<Record> ();
+        return refuse (QString ("category %1 appears twice").arg (id));
       if (length < 0 || length > size - offset)
-        return fail (error, QString ("record %1 claims %2 bytes, past the end of the file")
-                                .arg (index + 1)
-                                .arg (length)),
-               QList<Record> ();
+        return refuse (QString ("record %1 claims %2 bytes, past the end of the file")
+                           .arg (index + 1)
+                           .arg (length));
       seen.insert (id);
       records.append ({ id, offset, length });
       offset += length;
     }
   if (offset != size)
-    return fail (error, QString ("%1 bytes follow the last record").arg (size - offset)),
-           QList<Record> ();
+    return refuse (QString ("%1 bytes follow the last record").arg (size - offset));
   if (!seen.contains (0))
-    return fail (error, "the transfer file holds no backup metadata"), QList<Record> ();
+    return refuse ("the transfer file holds no backup metadata");
   return records;
 }
 

@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -43,6 +44,19 @@ spinUntil (Condition condition)
 }
 
 using Reply = QDBusPendingReply<int, QString>;
+
+/* "gdbus call" of request, a client written elsewhere; its printed answer. */
+QString
+gdbusRequest (const QString &operation, const QString &command, int size)
+{
+  QProcess gdbus;
+  gdbus.start ("gdbus",
+               { "call", "--session", "--dest", "com.korvel.backup.plugin", "--object-path",
+                 "/com/korvel/backup", "--method", "com.korvel.backup.plugin.request", "--",
+                 operation, command, QString::number (size) });
+  spinUntil ([&] { return gdbus.state () == QProcess::NotRunning; });
+  return QString::fromUtf8 (gdbus.readAllStandardOutput ()).trimmed ();
+}
 
 /* The desktop suite: a connection of its own, calls sent without waiting. */
 class Suite
@@ -302,4 +316,20 @@ TEST_F (BackupServiceTest, CancelCancelsTheOperationAndClosesTheApplication)
   emit view.signalLumoSuiteOperationFinished (101);
   ASSERT_TRUE (spinUntil ([&] { return pending.isFinished (); }));
   EXPECT_EQ (pending.argumentAt<0> (), 2);
+}
+
+TEST_F (BackupServiceTest, GdbusCloseOneByteShortStartsNothingAndAbcIsRefused)
+{
+  EXPECT_EQ (gdbusRequest ("open", "200", 0), "(0, '" + tmpDir + "')");
+  EXPECT_EQ (gdbusRequest ("open", "2", 0), "(0, '" + tmpDir + "/calendar')");
+  int size = writeTransferFile (tmpDir + "/calendar", { { 0, "meta" }, { 8, "organizer" } });
+  EXPECT_EQ (gdbusRequest ("close", "2", size + 1), "(0, '" + tmpDir + "/calendar')");
+  suite.sync ();
+  EXPECT_TRUE (view.restores.isEmpty ());
+  EXPECT_EQ (gdbusRequest ("close", "2", size), "(0, '')");
+  EXPECT_TRUE (spinUntil ([&] { return view.restores.size () == 1; }));
+
+  view.busy = true;
+  gdbusRequest ("open", "100", 0);
+  EXPECT_EQ (gdbusRequest ("open", "abc", 0), "(2, '')");
 }
