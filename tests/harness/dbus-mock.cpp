@@ -22,6 +22,19 @@ name_has_owner (GDBusConnection *connection, const std::string &name)
 
 DBusMock::DBusMock (GBusType bus, const std::string &name, const std::string &path,
                     const std::string &interface)
+    : DBusMock (bus, name, path, std::vector<std::string>{ name, path, interface })
+{
+}
+
+DBusMock *
+DBusMock::from_template (GBusType bus, const std::string &template_name, const std::string &name,
+                         const std::string &path)
+{
+  return new DBusMock (bus, name, path, std::vector<std::string>{ "--template", template_name });
+}
+
+DBusMock::DBusMock (GBusType bus, const std::string &name, const std::string &path,
+                    const std::vector<std::string> &arguments)
     : name_ (name), path_ (path)
 {
   g_autoptr (GError) error = NULL;
@@ -42,10 +55,12 @@ DBusMock::DBusMock (GBusType bus, const std::string &name, const std::string &pa
       return;
     }
 
-  const gchar *bus_flag = bus == G_BUS_TYPE_SYSTEM ? "--system" : "--session";
-  process_
-      = g_subprocess_new (G_SUBPROCESS_FLAGS_NONE, &error, "/usr/bin/python3", "-m", "dbusmock",
-                          bus_flag, name.c_str (), path.c_str (), interface.c_str (), NULL);
+  std::vector<const gchar *> argv = { "/usr/bin/python3", "-m", "dbusmock",
+                                      bus == G_BUS_TYPE_SYSTEM ? "--system" : "--session" };
+  for (const std::string &argument : arguments)
+    argv.push_back (argument.c_str ());
+  argv.push_back (NULL);
+  process_ = g_subprocess_newv (argv.data (), G_SUBPROCESS_FLAGS_NONE, &error);
   if (process_ == NULL)
     {
       ADD_FAILURE () << "cannot start python3-dbusmock: " << error->message;
@@ -93,6 +108,27 @@ DBusMock::add_method (const std::string &method, const std::string &in_signature
   g_autoptr (GVariant) reply = mock_call (
       "AddMethod", g_variant_new ("(sssss)", "", method.c_str (), in_signature.c_str (),
                                   out_signature.c_str (), code.c_str ()));
+}
+
+void
+DBusMock::emit_signal (const std::string &signal, const std::string &signature, GVariant *args)
+{
+  GVariantBuilder values;
+  g_variant_builder_init (&values, G_VARIANT_TYPE ("av"));
+  g_autoptr (GVariant) tuple = g_variant_ref_sink (args);
+  for (gsize index = 0; index < g_variant_n_children (tuple); index++)
+    {
+      g_autoptr (GVariant) value = g_variant_get_child_value (tuple, index);
+      g_variant_builder_add (&values, "v", value);
+    }
+  g_autoptr (GVariant) reply = mock_call (
+      "EmitSignal", g_variant_new ("(sssav)", "", signal.c_str (), signature.c_str (), &values));
+}
+
+void
+DBusMock::call_mock (const char *method, GVariant *args)
+{
+  g_autoptr (GVariant) reply = mock_call (method, args);
 }
 
 std::vector<DBusMock::Call>

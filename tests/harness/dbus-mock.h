@@ -18,6 +18,9 @@ public:
 
   DBusMock (GBusType bus, const std::string &name, const std::string &path,
             const std::string &interface);
+  /* A mock built from one of python3-dbusmock's templates ("upower"), which owns name at path. */
+  static DBusMock *from_template (GBusType bus, const std::string &template_name,
+                                  const std::string &name, const std::string &path);
   ~DBusMock ();
   DBusMock (const DBusMock &) = delete;
   DBusMock &operator= (const DBusMock &) = delete;
@@ -25,6 +28,11 @@ public:
   /* Adds a method; code is the Python body run on a call ("ret = ..." for a reply). */
   void add_method (const std::string &method, const std::string &in_signature,
                    const std::string &out_signature, const std::string &code);
+  /* Emits a signal of the mock's main interface; args is a tuple matching signature. */
+  void emit_signal (const std::string &signal, const std::string &signature, GVariant *args);
+  /* Calls a method of the mock control interface (template helpers among them); args is a
+   * floating tuple or NULL. */
+  void call_mock (const char *method, GVariant *args);
   /* The calls recorded so far, oldest first. */
   std::vector<Call> calls ();
   void clear_calls ();
@@ -37,6 +45,8 @@ public:
   }
 
 private:
+  DBusMock (GBusType bus, const std::string &name, const std::string &path,
+            const std::vector<std::string> &arguments);
   GVariant *mock_call (const char *method, GVariant *parameters);
 
   GSubprocess *process_ = nullptr;

@@ -1,0 +1,111 @@
+/* GLib first: Qt defines "signals" as a keyword. */
+#include "sf-backup-info.h"
+
+#include "BackupItemDialog.h"
+
+#include "BackupMessageBoxes.h"
+#include "RestoreDeleteFileQueryDialog.h"
+#include "StartRestoreQueryDialog.h"
+#include "Tracing.h"
+
+#include <QDateTime>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace
+{
+QLabel *
+infoLabel (const QString &text, const char *name)
+{
+  auto *label = new QLabel (text);
+  label->setObjectName (QLatin1String (name));
+  label->setWordWrap (true);
+  return label;
+}
+} // namespace
+
+BackupItemDialog::BackupItemDialog (SfBackupInfo *info, QWidget *mainView)
+    : TkSheet (mainView), info_ (sf_backup_info_ref (info)), mainView_ (mainView)
+{
+  QLocale locale;
+  setTitle (qtTrId ("qtn_back_backup_options"));
+  acceptButton ()->hide ();
+  cancelButton ()->setText (qtTrId ("qtn_comm_cancel"));
+
+  QDateTime made = QDateTime::fromSecsSinceEpoch (sf_backup_info_get_timestamp (info_));
+  guint64 bytes = sf_backup_info_get_size_for_categories (info_, SF_CATEGORY_ALL);
+  bodyLayout ()->addWidget (
+      infoLabel (QString::fromUtf8 (sf_backup_info_get_name (info_)), "nameLabel"));
+  bodyLayout ()->addWidget (infoLabel (locale.toString (made, QLocale::ShortFormat), "timeLabel"));
+  bodyLayout ()->addWidget (
+      infoLabel (qtTrId ("qtn_comm_kilobytes").arg (locale.toString (qulonglong (bytes / 1024))),
+                 "sizeLabel"));
+  gint32 restored = sf_backup_info_get_time_for_restoration (info_);
+  if (restored != 0)
+    bodyLayout ()->addWidget (infoLabel (
+        qtTrId ("qtn_back_usedforrestore")
+            .arg (locale.toString (QDateTime::fromSecsSinceEpoch (restored), QLocale::ShortFormat)),
+        "restoredLabel"));
+  bodyLayout ()->addWidget (infoLabel (qtTrId ("qtn_back_backupfilecontents2"), "bodyLabel"));
+  bodyLayout ()->addStretch (1);
+
+  auto *restoreButton = new QPushButton (qtTrId ("qtn_back_restore"));
+  restoreButton->setObjectName (QStringLiteral ("restoreButton"));
+  auto *deleteButton = new QPushButton (qtTrId ("qtn_back_delete"));
+  deleteButton->setObjectName (QStringLiteral ("deleteButton"));
+  bodyLayout ()->addWidget (restoreButton);
+  bodyLayout ()->addWidget (deleteButton);
+
+  connect (restoreButton, &QPushButton::clicked, this, &BackupItemDialog::slotRestoreButtonClicked);
+  connect (deleteButton, &QPushButton::clicked, this, &BackupItemDialog::slotDeleteButtonClicked);
+  connect (cancelButton (), &QPushButton::clicked, this,
+           &BackupItemDialog::slotCancelButtonClicked);
+  BackupMessageBoxes::closeWithSubWindows (this, mainView);
+}
+
+BackupItemDialog::~BackupItemDialog ()
+{
+  sf_backup_info_unref (info_);
+}
+
+void
+BackupItemDialog::slotRestoreButtonClicked ()
+{
+  auto *query = new StartRestoreQueryDialog (mainView_);
+  connect (query, &QDialog::accepted, this, &BackupItemDialog::slotRestoreConfirmed);
+  query->appear ();
+}
+
+void
+BackupItemDialog::slotDeleteButtonClicked ()
+{
+  auto *query
+      = new RestoreDeleteFileQueryDialog (QString::fromUtf8 (sf_backup_info_get_name (info_)),
+                                          sf_backup_info_get_timestamp (info_), mainView_);
+  connect (query, &QDialog::accepted, this, &BackupItemDialog::slotDeleteConfirmed);
+  query->appear ();
+}
+
+void
+BackupItemDialog::slotRestoreConfirmed ()
+{
+  TRACE ("Restore is confirmed");
+  accept ();
+  emit onRestoreConfirmed ();
+}
+
+void
+BackupItemDialog::slotDeleteConfirmed ()
+{
+  TRACE ("Delete is confirmed... emitting signal");
+  accept ();
+  emit onDeleteConfirmed ();
+}
+
+void
+BackupItemDialog::slotCancelButtonClicked ()
+{
+  reject ();
+}

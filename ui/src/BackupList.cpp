@@ -1,0 +1,126 @@
+/* GLib first: Qt defines "signals" as a keyword. */
+#include "sf-backup-info.h"
+
+#include "BackupList.h"
+
+#include "TkList.h"
+#include "Tracing.h"
+
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+namespace
+{
+const char *const drillDownIcon = "icon-m-common-drilldown-arrow-inverse";
+
+class BackupCellCreator : public TkCellCreator
+{
+public:
+  explicit BackupCellCreator (const QList<SfBackupInfo *> &backups) : backups_ (backups)
+  {
+  }
+
+  QWidget *createCell (int row) const override
+  {
+    SfBackupInfo *info = backups_.at (row);
+    auto *cell = new QWidget;
+    auto *texts = new QVBoxLayout;
+    auto *title = new QLabel (QString::fromUtf8 (sf_backup_info_get_name (info)));
+    title->setObjectName (QStringLiteral ("title"));
+    QDateTime made = QDateTime::fromSecsSinceEpoch (sf_backup_info_get_timestamp (info));
+    auto *subtitle = new QLabel (QLocale ().toString (made, QLocale::ShortFormat));
+    subtitle->setObjectName (QStringLiteral ("subtitle"));
+    auto *progress = new QProgressBar;
+    progress->setObjectName (QStringLiteral ("progress"));
+    progress->setRange (0, 100);
+    progress->setTextVisible (false);
+    progress->hide ();
+    texts->addWidget (title);
+    texts->addWidget (subtitle);
+    texts->addWidget (progress);
+    auto *icon = new QLabel (QStringLiteral ("\u203a"));
+    icon->setObjectName (QLatin1String (drillDownIcon));
+    auto *layout = new QHBoxLayout (cell);
+    layout->setContentsMargins (16, 8, 16, 8);
+    layout->addLayout (texts, 1);
+    layout->addWidget (icon);
+    return cell;
+  }
+
+private:
+  const QList<SfBackupInfo *> &backups_;
+};
+} // namespace
+
+BackupList::BackupList (QWidget *parent) : QWidget (parent), list_ (new TkList (this))
+{
+  list_->setCellCreator (std::make_unique<BackupCellCreator> (backups_));
+  auto *layout = new QVBoxLayout (this);
+  layout->setContentsMargins (0, 0, 0, 0);
+  layout->addWidget (list_);
+  connect (list_, &TkList::itemClicked, this, &BackupList::slotItemClicked);
+  connect (list_, &TkList::itemLongTapped, this, &BackupList::slotItemLongTapped);
+}
+
+void
+BackupList::setBackups (const QList<SfBackupInfo *> &backups)
+{
+  slotCloseAllSubviewsSignalReceived ();
+  backups_ = backups;
+  list_->setRowCount (backups_.size ());
+}
+
+void
+BackupList::setItemProgress (void *magic, int progress)
+{
+  for (int row = 0; row < backups_.size (); row++)
+    {
+      auto *bar = list_->cell (row)->findChild<QProgressBar *> (QStringLiteral ("progress"));
+      bool shown = progress >= 0 && backups_.at (row) == magic;
+      bar->setVisible (shown);
+      if (shown)
+        bar->setValue (progress);
+    }
+}
+
+void
+BackupList::slotItemClicked (int row)
+{
+  if (row < 0 || row >= backups_.size ())
+    {
+      TRACE ("Index out of range !!!!!!");
+      return;
+    }
+  emit itemTapped (backups_.at (row));
+}
+
+void
+BackupList::slotItemLongTapped (int row, const QPoint &position)
+{
+  if (row < 0 || row >= backups_.size ())
+    {
+      TRACE ("Index out of range !!!!!!");
+      return;
+    }
+  void *magic = backups_.at (row);
+  slotCloseAllSubviewsSignalReceived ();
+  menu_ = new QMenu (this);
+  menu_->setAttribute (Qt::WA_DeleteOnClose);
+  menu_->addAction (qtTrId ("qtn_back_omdelete"), this,
+                    [this, magic] () { emit deleteRequested (magic); });
+  menu_->addAction (qtTrId ("qtn_back_omrestore"), this,
+                    [this, magic] () { emit restoreRequested (magic); });
+  menu_->popup (position);
+}
+
+void
+BackupList::slotCloseAllSubviewsSignalReceived ()
+{
+  if (menu_ != nullptr)
+    menu_->close ();
+}

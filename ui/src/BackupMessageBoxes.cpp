@@ -1,0 +1,83 @@
+#include "BackupMessageBoxes.h"
+
+#include "TkMessageBox.h"
+
+namespace
+{
+const int backupNoSpaceStatus = 102;
+const int restoreStatusBase = 200;
+
+TkMessageBox *
+makeBox (QWidget *mainView, const QString &title, const QString &text,
+         QDialogButtonBox::StandardButtons buttons, bool closedWithSubWindows = true)
+{
+  auto *box = new TkMessageBox (title, text, buttons, mainView);
+  box->setAttribute (Qt::WA_DeleteOnClose);
+  if (closedWithSubWindows)
+    BackupMessageBoxes::closeWithSubWindows (box, mainView);
+  return box;
+}
+
+TkMessageBox *
+makeQuery (QWidget *mainView, const char *titleId, const char *textId,
+           bool closedWithSubWindows = true)
+{
+  return makeBox (mainView, titleId != nullptr ? qtTrId (titleId) : QString (), qtTrId (textId),
+                  QDialogButtonBox::Ok | QDialogButtonBox::Cancel, closedWithSubWindows);
+}
+} // namespace
+
+void
+BackupMessageBoxes::closeWithSubWindows (QDialog *dialog, QObject *mainView)
+{
+  if (mainView != nullptr
+      && mainView->metaObject ()->indexOfSignal ("signalCloseAllSubWindows()") >= 0)
+    QObject::connect (mainView, SIGNAL (signalCloseAllSubWindows ()), dialog, SLOT (reject ()));
+}
+
+TkMessageBox *
+BackupMessageBoxes::cancelBackupQuery (QWidget *mainView)
+{
+  return makeQuery (mainView, nullptr, "qtn_back_cancel_backup");
+}
+
+TkMessageBox *
+BackupMessageBoxes::lowBatteryBackupQuery (QWidget *mainView)
+{
+  return makeQuery (mainView, "qtn_back_lowbatt_tit", "qtn_back_backupwithlowbattery");
+}
+
+TkMessageBox *
+BackupMessageBoxes::lowBatteryRestoreQuery (QWidget *mainView)
+{
+  return makeQuery (mainView, "qtn_back_lowbatt_tit", "qtn_back_restorewithlowbattery");
+}
+
+TkMessageBox *
+BackupMessageBoxes::launchInstallationsQuery (QWidget *mainView)
+{
+  return makeQuery (mainView, "qtn_back_launch_installations_tit", "qtn_back_launch_installations",
+                    false);
+}
+
+TkMessageBox *
+BackupMessageBoxes::cancelAndCloseQuery (QWidget *mainView)
+{
+  return makeQuery (mainView, "qtn_back_cancelbu_tit", "qtn_back_cancel_and_close");
+}
+
+TkMessageBox *
+BackupMessageBoxes::operationInterruptedDialog (QWidget *mainView, const QString &title,
+                                                int statusCode)
+{
+  const char *textId = statusCode > restoreStatusBase      ? "qtn_back_devicememfullrestore"
+                       : statusCode == backupNoSpaceStatus ? "qtn_back_devicememfullbackup"
+                                                           : "qtn_back_backupinterrupted";
+  return makeBox (mainView, title, qtTrId (textId), QDialogButtonBox::Ok);
+}
+
+TkMessageBox *
+BackupMessageBoxes::messageDialog (QWidget *mainView, const QString &title, const QString &text)
+{
+  return makeBox (mainView, title, text, QDialogButtonBox::Ok);
+}

@@ -1,0 +1,18 @@
+#include "RestoreProcessSheet.h"
+
+RestoreProcessSheet::RestoreProcessSheet (QWidget *parent)
+    : ProcessSheet ("qtn_back_backuprestoretitle", "qtn_back_restoring", parent)
+{
+}
+
+void
+RestoreProcessSheet::slotOnRestoreFinished ()
+{
+  setCompleted ();
+}
+
+void
+RestoreProcessSheet::slotOnCancelButtonPressed ()
+{
+  emit cancelRequested ();
+}

@@ -1,0 +1,444 @@
+/* GLib first: Qt defines "signals" as a keyword. */
+#include "sf-backup-info.h"
+
+#include "AnimationPageSheet.h"
+#include "BackupItemDialog.h"
+#include "BackupList.h"
+#include "BackupMessageBoxes.h"
+#include "BackupProcessSheet.h"
+#include "NewBackupDialog.h"
+#include "PasswordQuerySheet.h"
+#include "RestoreDeleteFileQueryDialog.h"
+#include "RestoreProcessSheet.h"
+#include "SSUBackupFinishedView.h"
+#include "StartRestoreQueryDialog.h"
+#include "TkBanner.h"
+#include "TkList.h"
+#include "offscreen-application.h"
+
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace
+{
+/* Stands in for the main view: the parent of the dialogs and the emitter of the close rule. */
+class MainView : public QWidget
+{
+  Q_OBJECT
+
+signals:
+  void signalCloseAllSubWindows ();
+};
+
+/* A backup record of the given name; the caller owns the reference. */
+SfBackupInfo *
+makeInfo (const char *name, gint32 timestamp)
+{
+  g_autofree gchar *path = g_build_filename (g_get_home_dir (), name, NULL);
+  g_autoptr (GFile) directory = g_file_new_for_path (path);
+  SfBackupInfo *info = sf_backup_info_new (directory, timestamp, FALSE, NULL, "1.0", "notes",
+                                           SF_BACKUP_INFO_FORMAT, SF_CATEGORY_CONTACTS);
+  sf_backup_info_set_data_amount (info, SF_CATEGORY_CONTACTS, 10 * 1024 * 1024, 3);
+  return info;
+}
+
+template <typename T>
+T *
+openDialog (QWidget &mainView)
+{
+  QList<T *> dialogs = mainView.findChildren<T *> ();
+  for (T *dialog : dialogs)
+    if (dialog->isVisible ())
+      return dialog;
+  return nullptr;
+}
+
+void
+deleteClosed ()
+{
+  QCoreApplication::sendPostedEvents (nullptr, QEvent::DeferredDelete);
+}
+
+QString
+labelText (QWidget *parent, const char *name)
+{
+  auto *label = parent->findChild<QLabel *> (QLatin1String (name));
+  return label != nullptr ? label->text () : QString ();
+}
+} // namespace
+
+TEST (Dialogs, CloseAllSubWindowsRejectsEveryOpenDialogButTheInstallationsQuery)
+{
+  ensureApplication ();
+  MainView mainView;
+  SfBackupInfo *info = makeInfo ("Backup0", 1700000000);
+  QList<QPointer<QDialog>> closed = {
+    BackupMessageBoxes::cancelBackupQuery (&mainView),
+    BackupMessageBoxes::lowBatteryBackupQuery (&mainView),
+    BackupMessageBoxes::lowBatteryRestoreQuery (&mainView),
+    BackupMessageBoxes::cancelAndCloseQuery (&mainView),
+    BackupMessageBoxes::operationInterruptedDialog (&mainView, QStringLiteral ("t"), 103),
+    new StartRestoreQueryDialog (&mainView),
+    new RestoreDeleteFileQueryDialog (QStringLiteral ("Backup0"), 1700000000, &mainView),
+    new NewBackupDialog (&mainView),
+    new BackupItemDialog (info, &mainView),
+    new PasswordQuerySheet (info, &mainView),
+  };
+  QPointer<QDialog> kept = BackupMessageBoxes::launchInstallationsQuery (&mainView);
+  QList<QSignalSpy *> rejections;
+  for (QDialog *dialog : closed)
+    {
+      rejections.append (new QSignalSpy (dialog, &QDialog::rejected));
+      dialog->show ();
+    }
+  kept->show ();
+  sf_backup_info_unref (info);
+
+  emit mainView.signalCloseAllSubWindows ();
+  for (int i = 0; i < closed.size (); i++)
+    {
+      EXPECT_EQ (rejections.at (i)->count (), 1) << "dialog " << i;
+      if (closed.at (i) != nullptr)
+        {
+          EXPECT_FALSE (closed.at (i)->isVisible ()) << "dialog " << i;
+        }
+    }
+  qDeleteAll (rejections);
+  deleteClosed ();
+  /* The message boxes go away by themselves once closed. */
+  for (int i = 0; i < 6; i++)
+    EXPECT_TRUE (closed.at (i).isNull ()) << "dialog " << i;
+  ASSERT_FALSE (kept.isNull ());
+  EXPECT_TRUE (kept->isVisible ());
+}
+
+TEST (Dialogs, QueriesSayWhatTheyAsk)
+{
+  ensureApplication ();
+  MainView mainView;
+  auto text = [&] (int status) {
+    TkMessageBox *box
+        = BackupMessageBoxes::operationInterruptedDialog (&mainView, QStringLiteral ("t"), status);
+    QString result = box->text ();
+    delete box;
+    return result;
+  };
+  EXPECT_EQ (text (201), qtTrId ("qtn_back_devicememfullrestore"));
+  EXPECT_EQ (text (102), qtTrId ("qtn_back_devicememfullbackup"));
+  EXPECT_EQ (text (103), qtTrId ("qtn_back_backupinterrupted"));
+  EXPECT_EQ (text (200), qtTrId ("qtn_back_backupinterrupted"));
+
+  TkMessageBox *cancel = BackupMessageBoxes::cancelBackupQuery (&mainView);
+  EXPECT_TRUE (cancel->title ().isEmpty ());
+  QSignalSpy finished (cancel, &QDialog::finished);
+  cancel->appear ();
+  cancel->button (QDialogButtonBox::Ok)->click ();
+  ASSERT_EQ (finished.count (), 1);
+  EXPECT_EQ (finished.at (0).at (0).toInt (), 1024);
+
+  QDateTime made = QDateTime::fromSecsSinceEpoch (1700000000);
+  RestoreDeleteFileQueryDialog remove (QStringLiteral ("Backup7"), 1700000000, &mainView);
+  EXPECT_EQ (remove.text (), qtTrId ("qtn_back_deletethisbackup")
+                                 .arg (QStringLiteral ("Backup7"),
+                                       QLocale ().toString (made.date (), QLocale::ShortFormat),
+                                       QLocale ().toString (made.time (), QLocale::ShortFormat)));
+}
+
+TEST (NewBackupDialog, StartsWithTrimmedCappedNotesAndMatchingPasswords)
+{
+  ensureApplication ();
+  MainView mainView;
+  NewBackupDialog dialog (&mainView);
+  QSignalSpy closed (&dialog, &NewBackupDialog::signalCloseNewBackupDialog);
+  auto *notes = dialog.findChild<QLineEdit *> (QStringLiteral ("notesField"));
+  auto *password = dialog.findChild<QLineEdit *> (QStringLiteral ("passwordField"));
+  auto *confirm = dialog.findChild<QLineEdit *> (QStringLiteral ("confirmField"));
+  ASSERT_TRUE (notes && password && confirm);
+
+  dialog.appear ();
+  notes->setText (QStringLiteral ("   before the trip  "));
+  QTest::keyClick (notes, Qt::Key_Return);
+  ASSERT_EQ (closed.count (), 1);
+  EXPECT_EQ (closed.at (0).at (0).toInt (), int (QDialog::Accepted));
+  EXPECT_EQ (dialog.notes (), QStringLiteral ("before the trip"));
+  EXPECT_TRUE (dialog.password ().isEmpty ());
+  EXPECT_FALSE (dialog.isVisible ());
+
+  dialog.clearFields ();
+  dialog.appear ();
+  notes->setText (QString (300, QLatin1Char ('n')));
+  password->setText (QStringLiteral ("secret"));
+  confirm->setText (QStringLiteral ("secrets"));
+  dialog.acceptButton ()->click ();
+  EXPECT_EQ (closed.count (), 1);
+  EXPECT_TRUE (dialog.isVisible ());
+  EXPECT_EQ (labelText (&dialog, "tkInlineMessage"), qtTrId ("qtn_back_passwords_differ"));
+
+  confirm->setText (QStringLiteral ("secret"));
+  dialog.acceptButton ()->click ();
+  ASSERT_EQ (closed.count (), 2);
+  EXPECT_EQ (dialog.notes ().size (), NewBackupDialog::maxNotesLength);
+  EXPECT_EQ (dialog.password (), QStringLiteral ("secret"));
+  /* The password does not linger in the sheet. */
+  EXPECT_TRUE (password->text ().isEmpty ());
+
+  /* Cancel answers from the event loop. */
+  dialog.appear ();
+  dialog.cancelButton ()->click ();
+  EXPECT_EQ (closed.count (), 2);
+  ASSERT_TRUE (closed.wait (5000));
+  EXPECT_EQ (closed.at (2).at (0).toInt (), int (QDialog::Rejected));
+  EXPECT_FALSE (dialog.isVisible ());
+}
+
+TEST (NewBackupDialog, RefusesToStartWhileThePcSuiteIsConnected)
+{
+  ensureApplication ();
+  MainView mainView;
+  NewBackupDialog dialog (&mainView);
+  QSignalSpy closed (&dialog, &NewBackupDialog::signalCloseNewBackupDialog);
+  QFile marker (QDir::homePath () + QStringLiteral ("/.deskmate"));
+  ASSERT_TRUE (marker.open (QIODevice::WriteOnly));
+  marker.close ();
+
+  dialog.appear ();
+  dialog.acceptButton ()->click ();
+  EXPECT_EQ (closed.count (), 0);
+  EXPECT_TRUE (dialog.isVisible ());
+  QList<TkBanner *> banners = dialog.findChildren<TkBanner *> ();
+  ASSERT_EQ (banners.size (), 1);
+  EXPECT_EQ (banners.at (0)->text (), qtTrId ("qtn_back_backupinterrupted_lumo"));
+
+  ASSERT_TRUE (marker.remove ());
+  dialog.acceptButton ()->click ();
+  EXPECT_EQ (closed.count (), 1);
+}
+
+TEST (BackupItemDialog, ConfirmedChoicesAreEmittedAndCancelClosesQuietly)
+{
+  ensureApplication ();
+  MainView mainView;
+  SfBackupInfo *info = makeInfo ("Backup3", 1700000000);
+  BackupItemDialog dialog (info, &mainView);
+  QSignalSpy restore (&dialog, &BackupItemDialog::onRestoreConfirmed);
+  QSignalSpy remove (&dialog, &BackupItemDialog::onDeleteConfirmed);
+  EXPECT_EQ (labelText (&dialog, "nameLabel"), QStringLiteral ("Backup3"));
+  EXPECT_EQ (labelText (&dialog, "sizeLabel"),
+             qtTrId ("qtn_comm_kilobytes").arg (QLocale ().toString (10240)));
+  EXPECT_EQ (dialog.findChild<QLabel *> (QStringLiteral ("restoredLabel")), nullptr);
+
+  dialog.appear ();
+  dialog.findChild<QPushButton *> (QStringLiteral ("deleteButton"))->click ();
+  auto *deleteQuery = openDialog<RestoreDeleteFileQueryDialog> (mainView);
+  ASSERT_NE (deleteQuery, nullptr);
+  deleteQuery->button (QDialogButtonBox::No)->click ();
+  EXPECT_EQ (remove.count (), 0);
+  EXPECT_TRUE (dialog.isVisible ());
+
+  dialog.findChild<QPushButton *> (QStringLiteral ("restoreButton"))->click ();
+  auto *restoreQuery = openDialog<StartRestoreQueryDialog> (mainView);
+  ASSERT_NE (restoreQuery, nullptr);
+  restoreQuery->button (QDialogButtonBox::Yes)->click ();
+  EXPECT_EQ (restore.count (), 1);
+  EXPECT_EQ (remove.count (), 0);
+  EXPECT_FALSE (dialog.isVisible ());
+
+  dialog.appear ();
+  dialog.findChild<QPushButton *> (QStringLiteral ("deleteButton"))->click ();
+  openDialog<RestoreDeleteFileQueryDialog> (mainView)->button (QDialogButtonBox::Yes)->click ();
+  EXPECT_EQ (remove.count (), 1);
+
+  dialog.appear ();
+  dialog.cancelButton ()->click ();
+  EXPECT_FALSE (dialog.isVisible ());
+  EXPECT_EQ (restore.count (), 1);
+  EXPECT_EQ (remove.count (), 1);
+
+  sf_backup_info_set_time_for_restoration (info, 1700003600);
+  BackupItemDialog restored (info, &mainView);
+  EXPECT_EQ (labelText (&restored, "restoredLabel"),
+             qtTrId ("qtn_back_usedforrestore")
+                 .arg (QLocale ().toString (QDateTime::fromSecsSinceEpoch (1700003600),
+                                            QLocale::ShortFormat)));
+  sf_backup_info_unref (info);
+}
+
+TEST (BackupList, TapsAndObjectMenuNameTheirBackup)
+{
+  ensureApplication ();
+  MainView mainView;
+  SfBackupInfo *first = makeInfo ("Backup0", 1700000000);
+  SfBackupInfo *second = makeInfo ("Backup1", 1700086400);
+  BackupList list (&mainView);
+  QObject::connect (&mainView, &MainView::signalCloseAllSubWindows, &list,
+                    &BackupList::slotCloseAllSubviewsSignalReceived);
+  list.setBackups ({ first, second });
+  list.resize (480, 700);
+  mainView.show ();
+  ASSERT_TRUE (QTest::qWaitForWindowExposed (&mainView));
+  auto *tkList = list.findChild<TkList *> ();
+  QSignalSpy tapped (&list, &BackupList::itemTapped);
+  QSignalSpy deleted (&list, &BackupList::deleteRequested);
+  QSignalSpy restored (&list, &BackupList::restoreRequested);
+
+  EXPECT_EQ (labelText (tkList->cell (1), "title"), QStringLiteral ("Backup1"));
+  QTest::mouseClick (tkList->cell (1), Qt::LeftButton);
+  ASSERT_EQ (tapped.count (), 1);
+  EXPECT_EQ (tapped.at (0).at (0).value<void *> (), (void *)second);
+
+  /* Rows the list does not have are ignored. */
+  emit tkList->itemClicked (2);
+  emit tkList->itemLongTapped (-1, QPoint ());
+  EXPECT_EQ (tapped.count (), 1);
+  EXPECT_EQ (list.findChildren<QMenu *> ().size (), 0);
+
+  auto openMenu = [&] () {
+    QContextMenuEvent event (QContextMenuEvent::Mouse, QPoint (5, 5), QPoint (40, 40));
+    QCoreApplication::sendEvent (tkList->cell (0), &event);
+    QMenu *menu = list.findChild<QMenu *> ();
+    return menu;
+  };
+  QMenu *menu = openMenu ();
+  ASSERT_NE (menu, nullptr);
+  ASSERT_EQ (menu->actions ().size (), 2);
+  EXPECT_EQ (menu->actions ().at (0)->text (), qtTrId ("qtn_back_omdelete"));
+  menu->actions ().at (0)->trigger ();
+  menu->actions ().at (1)->trigger ();
+  ASSERT_EQ (deleted.count (), 1);
+  EXPECT_EQ (deleted.at (0).at (0).value<void *> (), (void *)first);
+  ASSERT_EQ (restored.count (), 1);
+  EXPECT_EQ (restored.at (0).at (0).value<void *> (), (void *)first);
+
+  QPointer<QMenu> open = menu;
+  emit mainView.signalCloseAllSubWindows ();
+  deleteClosed ();
+  EXPECT_TRUE (open.isNull ());
+
+  list.setItemProgress (second, 40);
+  auto bar = [&] (int row) { return tkList->cell (row)->findChild<QProgressBar *> (); };
+  EXPECT_FALSE (bar (0)->isVisible ());
+  EXPECT_TRUE (bar (1)->isVisible ());
+  EXPECT_EQ (bar (1)->value (), 40);
+  list.setItemProgress (second, -1);
+  EXPECT_FALSE (bar (1)->isVisible ());
+
+  list.setBackups ({});
+  sf_backup_info_unref (first);
+  sf_backup_info_unref (second);
+}
+
+TEST (ProcessSheets, ProgressFinishAndCancel)
+{
+  ensureApplication ();
+  MainView mainView;
+  BackupProcessSheet backup (&mainView);
+  QSignalSpy backupCancel (&backup, &ProcessSheet::cancelRequested);
+  EXPECT_EQ (backup.title (), qtTrId ("qtn_back_newbackuptitle"));
+  EXPECT_EQ (backup.label (), qtTrId ("qtn_back_creatingbackup"));
+  backup.appear ();
+  backup.slotProgressChanged (37);
+  EXPECT_EQ (backup.progress (), 37);
+  backup.cancelButton ()->click ();
+  EXPECT_EQ (backupCancel.count (), 1);
+  EXPECT_FALSE (backup.cancelButton ()->isEnabled ());
+  EXPECT_EQ (backup.label (), qtTrId ("qtn_back_cancelingbackup"));
+  backup.slotOnBackupFinished ();
+  EXPECT_EQ (backup.progress (), 100);
+
+  BackupProcessSheet cancelledByEngine (&mainView);
+  QSignalSpy quiet (&cancelledByEngine, &ProcessSheet::cancelRequested);
+  cancelledByEngine.slotOnEngineStartedCancel ();
+  EXPECT_TRUE (cancelledByEngine.isCancelling ());
+  EXPECT_FALSE (cancelledByEngine.cancelButton ()->isEnabled ());
+  EXPECT_EQ (quiet.count (), 0);
+
+  RestoreProcessSheet restore (&mainView);
+  QSignalSpy restoreCancel (&restore, &ProcessSheet::cancelRequested);
+  EXPECT_EQ (restore.label (), qtTrId ("qtn_back_restoring"));
+  restore.appear ();
+  restore.cancelButton ()->click ();
+  EXPECT_EQ (restoreCancel.count (), 1);
+  /* A restore goes on: the sheet does not pretend to cancel it. */
+  EXPECT_TRUE (restore.cancelButton ()->isEnabled ());
+  EXPECT_EQ (restore.label (), qtTrId ("qtn_back_restoring"));
+  restore.slotOnRestoreFinished ();
+  EXPECT_EQ (restore.progress (), 100);
+
+  AnimationPageSheet suiteRestore (true);
+  EXPECT_EQ (labelText (&suiteRestore, "operationLabel"), qtTrId ("qtn_back_restoring"));
+}
+
+TEST (SSUBackupFinishedView, OkAndBackBothClose)
+{
+  ensureApplication ();
+  SSUBackupFinishedView view;
+  QSignalSpy closed (&view, &SSUBackupFinishedView::ssuFinalWindowClosed);
+  view.findChild<QPushButton *> (QStringLiteral ("okButton"))->click ();
+  view.escapeButton ()->click ();
+  EXPECT_EQ (closed.count (), 2);
+}
+
+TEST (PasswordQuerySheet, AsksAgainAfterAWrongPasswordAndGivesUpAfterThree)
+{
+  ensureApplication ();
+  MainView mainView;
+  SfBackupInfo *info = makeInfo ("Backup5", 1700000000);
+  QStringList tried;
+  auto check = [&] (const QString &password) {
+    tried.append (password);
+    return password == QLatin1String ("right");
+  };
+
+  PasswordQuerySheet sheet (info, &mainView);
+  sheet.setPasswordCheck (check);
+  QSignalSpy given (&sheet, &PasswordQuerySheet::passwordGiven);
+  auto *field = sheet.findChild<QLineEdit *> (QStringLiteral ("passwordField"));
+  ASSERT_NE (field, nullptr);
+  EXPECT_EQ (field->echoMode (), QLineEdit::Password);
+  sheet.appear ();
+  field->setText (QStringLiteral ("wrong"));
+  sheet.acceptButton ()->click ();
+  EXPECT_TRUE (sheet.isVisible ());
+  EXPECT_EQ (sheet.attemptsLeft (), 2);
+  EXPECT_EQ (labelText (&sheet, "tkInlineMessage"), qtTrId ("qtn_back_wrong_password").arg (2));
+  EXPECT_TRUE (field->text ().isEmpty ());
+  field->setText (QStringLiteral ("right"));
+  QTest::keyClick (field, Qt::Key_Return);
+  ASSERT_EQ (given.count (), 1);
+  EXPECT_EQ (given.at (0).at (0).toString (), QStringLiteral ("right"));
+  EXPECT_FALSE (sheet.isVisible ());
+
+  PasswordQuerySheet stubborn (info, &mainView);
+  stubborn.setPasswordCheck (check);
+  QSignalSpy refused (&stubborn, &PasswordQuerySheet::passwordRefused);
+  QSignalSpy rejected (&stubborn, &QDialog::rejected);
+  QSignalSpy never (&stubborn, &PasswordQuerySheet::passwordGiven);
+  stubborn.appear ();
+  tried.clear ();
+  for (int i = 0; i < 3; i++)
+    {
+      stubborn.findChild<QLineEdit *> (QStringLiteral ("passwordField"))
+          ->setText (QStringLiteral ("guess%1").arg (i));
+      stubborn.acceptButton ()->click ();
+    }
+  EXPECT_EQ (tried.size (), 3);
+  EXPECT_EQ (refused.count (), 1);
+  EXPECT_EQ (rejected.count (), 1);
+  EXPECT_EQ (never.count (), 0);
+  EXPECT_FALSE (stubborn.isVisible ());
+  sf_backup_info_unref (info);
+}
+
+#include "test-dialogs.moc"

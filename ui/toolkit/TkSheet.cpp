@@ -1,0 +1,65 @@
+#include "TkSheet.h"
+
+#include "TkApplicationWindow.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+TkSheet::TkSheet (QWidget *parent)
+    : QDialog (parent), title_ (new QLabel), acceptButton_ (new QPushButton),
+      cancelButton_ (new QPushButton), body_ (new QVBoxLayout)
+{
+  setWindowModality (Qt::WindowModal);
+  auto *header = new QWidget;
+  header->setObjectName (QStringLiteral ("tkHeader"));
+  auto *headerLayout = new QHBoxLayout (header);
+  title_->setObjectName (QStringLiteral ("tkTitle"));
+  title_->setAlignment (Qt::AlignCenter);
+  title_->setWordWrap (true);
+  acceptButton_->setObjectName (QStringLiteral ("tkAcceptButton"));
+  cancelButton_->setObjectName (QStringLiteral ("tkCancelButton"));
+  acceptButton_->setAutoDefault (false);
+  cancelButton_->setAutoDefault (false);
+  headerLayout->addWidget (cancelButton_);
+  headerLayout->addWidget (title_, 1);
+  headerLayout->addWidget (acceptButton_);
+
+  auto *layout = new QVBoxLayout (this);
+  layout->setContentsMargins (0, 0, 0, 0);
+  layout->addWidget (header);
+  body_->setContentsMargins (16, 16, 16, 16);
+  body_->setSpacing (16);
+  layout->addLayout (body_, 1);
+  resize (TkApplicationWindow::phoneSize ());
+}
+
+void
+TkSheet::setTitle (const QString &title)
+{
+  title_->setText (title);
+}
+
+QString
+TkSheet::title () const
+{
+  return title_->text ();
+}
+
+void
+TkSheet::appear (bool)
+{
+  show ();
+  raise ();
+  activateWindow ();
+}
+
+void
+TkSheet::showEvent (QShowEvent *event)
+{
+  if (parentWidget () != nullptr)
+    setGeometry (parentWidget ()->window ()->geometry ());
+  QDialog::showEvent (event);
+  emit appeared ();
+}
