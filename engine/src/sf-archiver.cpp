@@ -24,6 +24,10 @@ typedef struct
   SfRestoreFailure *restore_failure;
   SfCategory restore_written_categories;
   gint cancelled;
+  /* Cancelled with the flag; current on the worker thread, so that a script it runs can be
+   * ended. */
+  GCancellable *cancellable;
+  guint operation;
 } SfArchiverPrivate;
 
 G_DEFINE_ABSTRACT_TYPE_WITH_PRIVATE (SfArchiver, sf_archiver, G_TYPE_OBJECT)
@@ -46,7 +50,10 @@ gpointer
 run_thread (gpointer data)
 {
   ThreadStart *start = static_cast<ThreadStart *> (data);
+  GCancellable *cancellable = private_of (start->archiver)->cancellable;
+  g_cancellable_push_current (cancellable);
   start->func (start->archiver);
+  g_cancellable_pop_current (cancellable);
   g_object_unref (start->archiver);
   g_free (start);
   return NULL;
@@ -76,6 +83,7 @@ void
 post (SfArchiver *archiver, SfEvent *event)
 {
   SfArchiverPrivate *priv = private_of (archiver);
+  event->operation = priv->operation;
   if (priv->backend != NULL)
     sf_backend_post_event (priv->backend, event);
   else
@@ -93,6 +101,7 @@ sf_archiver_finalize (GObject *object)
   else if (priv->thread != NULL)
     g_thread_join (priv->thread);
   g_clear_object (&priv->backend);
+  g_clear_object (&priv->cancellable);
   g_clear_pointer (&priv->restore_failure, sf_restore_failure_unref);
   G_OBJECT_CLASS (sf_archiver_parent_class)->finalize (object);
 }
@@ -106,8 +115,9 @@ sf_archiver_class_init (SfArchiverClass *klass)
 }
 
 static void
-sf_archiver_init (SfArchiver *)
+sf_archiver_init (SfArchiver *archiver)
 {
+  private_of (archiver)->cancellable = g_cancellable_new ();
 }
 
 gboolean
@@ -141,6 +151,7 @@ sf_archiver_cancel (SfArchiver *archiver)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   g_atomic_int_set (&private_of (archiver)->cancelled, 1);
+  g_cancellable_cancel (private_of (archiver)->cancellable);
 }
 
 gboolean
@@ -159,6 +170,13 @@ sf_archiver_set_backend (SfArchiver *archiver, SfBackend *backend)
     g_object_ref (backend);
   g_clear_object (&priv->backend);
   priv->backend = backend;
+}
+
+void
+sf_archiver_set_operation (SfArchiver *archiver, guint operation)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  private_of (archiver)->operation = operation;
 }
 
 SfBackend *
@@ -328,7 +346,5 @@ void
 sf_archiver_send_cancelled (SfArchiver *archiver)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
-  SfArchiverPrivate *priv = private_of (archiver);
-  if (priv->backend != NULL)
-    sf_backend_quit_wait (priv->backend);
+  post (archiver, sf_event_new_cancelled ());
 }

@@ -37,6 +37,8 @@ struct _SfBackend
   SfBackupInfo *info;
 
   SfBackendState state;
+  /* Numbers the operations; events of any but the current one are dropped. */
+  guint operation;
   gboolean cancel_pending;
   GError *error; /* only while "error" is emitted */
 
@@ -112,12 +114,6 @@ end_wait (SfBackend *backend)
   g_main_loop_quit (backend->wait_loop);
 }
 
-gboolean
-archiver_cancelled (SfBackend *backend)
-{
-  return backend->archiver != NULL && sf_archiver_is_cancelled (backend->archiver);
-}
-
 void
 handle_progress (SfBackend *backend, const SfEventProgress *progress)
 {
@@ -159,18 +155,22 @@ handle_conflict (SfBackend *backend, const SfEventConflict *conflict)
     backend->state = SF_BACKEND_STATE_RESTORE;
 }
 
+/* The operation ended with an error: a cancel waiting for it returns without "cancelled". */
 void
 handle_error (SfBackend *backend, SfEvent *event)
 {
   g_clear_error (&backend->error);
   backend->error = sf_event_get_error (event);
+  gboolean waited_for = backend->cancel_pending;
   backend->cancel_pending = FALSE;
   g_signal_emit (backend, signals[SIGNAL_ERROR], 0, backend->error);
-  if (archiver_cancelled (backend))
+  if (waited_for)
     end_wait (backend);
   reset (backend);
 }
 
+/* The worker completed despite a cancel that came too late (a backup that had begun deleting its
+ * sources): a cancel waiting for it returns without "cancelled". */
 void
 handle_finished (SfBackend *backend, const SfEventFinished *finished)
 {
@@ -178,8 +178,9 @@ handle_finished (SfBackend *backend, const SfEventFinished *finished)
   take_results (backend, finished->processed_size, finished->processed_files,
                 finished->written_categories, finished->restore_failure);
   gboolean restore = backend->state != SF_BACKEND_STATE_BACKUP;
+  gboolean waited_for = backend->cancel_pending;
   g_signal_emit (backend, signals[SIGNAL_FINISHED], 0);
-  if (archiver_cancelled (backend))
+  if (waited_for)
     end_wait (backend);
   else if (restore)
     {
@@ -196,6 +197,17 @@ end_cancel (SfBackend *backend)
   g_signal_emit (backend, signals[SIGNAL_CANCELLED], 0);
 }
 
+/* The worker stopped on the cancel flag. A cancel waiting for it takes the results and emits
+ * "cancelled" once it has returned from its wait. */
+void
+handle_cancelled (SfBackend *backend)
+{
+  if (backend->cancel_pending)
+    end_wait (backend);
+  else
+    end_cancel (backend);
+}
+
 gboolean
 handle_event_idle (gpointer data)
 {
@@ -203,7 +215,7 @@ handle_event_idle (gpointer data)
   SfEvent *event = static_cast<SfEvent *> (g_async_queue_try_pop (backend->events));
   if (event == NULL)
     return G_SOURCE_REMOVE;
-  if (backend->state == SF_BACKEND_STATE_IDLE)
+  if (backend->state == SF_BACKEND_STATE_IDLE || event->operation != backend->operation)
     {
       sf_event_free (event);
       return G_SOURCE_REMOVE;
@@ -224,7 +236,7 @@ handle_event_idle (gpointer data)
       handle_finished (backend, &event->finished);
       break;
     case SF_EVENT_CANCELLED:
-      end_cancel (backend);
+      handle_cancelled (backend);
       break;
     }
   sf_event_free (event);
@@ -473,8 +485,10 @@ _sf_backend_run_archiver (SfBackend *backend, SfArchiver *archiver, SfBackendSta
   take_results (backend, 0, 0, SF_CATEGORY_NONE, NULL);
   backend->cancel_pending = FALSE;
   backend->state = state;
+  backend->operation++;
   backend->archiver = SF_ARCHIVER (g_object_ref (archiver));
   sf_archiver_set_backend (archiver, backend);
+  sf_archiver_set_operation (archiver, backend->operation);
   g_timer_start (backend->timer);
   gboolean started = state == SF_BACKEND_STATE_BACKUP ? sf_archiver_start_pack (archiver)
                                                       : sf_archiver_start_unpack (archiver);
@@ -509,6 +523,7 @@ sf_backend_cancel (SfBackend *backend)
       return FALSE;
     }
 
+  guint operation = backend->operation;
   backend->cancel_pending = TRUE;
   sf_archiver_cancel (backend->archiver);
   if (backend->state == SF_BACKEND_STATE_RESTORE)
@@ -516,6 +531,10 @@ sf_backend_cancel (SfBackend *backend)
   g_main_loop_run (backend->wait_loop);
   remove_watchdog (backend);
 
+  /* The operation ended as finished or failed, and said so; a handler may already have started
+   * the next one. */
+  if (backend->operation != operation || backend->state == SF_BACKEND_STATE_IDLE)
+    return FALSE;
   if (backend->archiver != NULL)
     take_results (backend, sf_archiver_get_processed_size (backend->archiver),
                   (gint)sf_archiver_get_processed_files (backend->archiver),
@@ -640,6 +659,13 @@ _sf_backend_set_clock (SfBackend *backend, gint64 (*clock) (void))
 {
   g_return_if_fail (SF_IS_BACKEND (backend));
   backend->clock = clock != NULL ? clock : wall_clock_seconds;
+}
+
+guint
+_sf_backend_get_operation (SfBackend *backend)
+{
+  g_return_val_if_fail (SF_IS_BACKEND (backend), 0);
+  return backend->operation;
 }
 
 gboolean

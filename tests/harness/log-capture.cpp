@@ -24,7 +24,10 @@ LogCapture::handle (const gchar *, GLogLevelFlags level, const gchar *message, g
   LogCapture *self = static_cast<LogCapture *> (data);
   g_mutex_lock (&self->mutex_);
   self->lines_.push_back ({ (GLogLevelFlags)(level & G_LOG_LEVEL_MASK), message });
+  std::function<void (const std::string &)> hook = self->hook_;
   g_mutex_unlock (&self->mutex_);
+  if (hook)
+    hook (message);
 }
 
 std::vector<LogCapture::Line>
@@ -56,6 +59,14 @@ LogCapture::clear ()
 {
   g_mutex_lock (&mutex_);
   lines_.clear ();
+  g_mutex_unlock (&mutex_);
+}
+
+void
+LogCapture::set_hook (std::function<void (const std::string &message)> hook)
+{
+  g_mutex_lock (&mutex_);
+  hook_ = std::move (hook);
   g_mutex_unlock (&mutex_);
 }
 

@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ public:
   /* How many messages contain text. */
   size_t count (const std::string &text) const;
   void clear ();
+  /* Calls hook with every message from now on, on the thread that logs it and as it is logged, so
+   * a test can hold a worker at a precise point. An empty hook ends that. */
+  void set_hook (std::function<void (const std::string &message)> hook);
   /* Writes every line above debug level to standard error: the engine's own account of what went
    * wrong in a failed test. */
   void print_problems () const;
@@ -38,6 +42,7 @@ private:
 
   mutable GMutex mutex_;
   std::vector<Line> lines_;
+  std::function<void (const std::string &)> hook_;
   guint handler_;
   GLogLevelFlags old_fatal_mask_;
 };
