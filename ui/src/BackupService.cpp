@@ -107,10 +107,7 @@ BackupService::request (const QString &operation, const QString &command, int fi
           exchangeOpen_ = true;
           requestsAccepted_ = true;
           if (!mainView_->isServiceMode ())
-            {
-              mainView_->setServiceMode (true);
-              serviceModeSetHere_ = true;
-            }
+            mainView_->setServiceMode (true);
           showLumoOperationUI ();
         }
     }

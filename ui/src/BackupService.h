@@ -69,7 +69,6 @@ private:
   BackupMainView *mainView_;
   int result_ = 0;
   int exchangeMode_ = 0;
-  bool serviceModeSetHere_ = false;
   QString workingPath_;
   int expectedSize_ = 0;
   QList<RequestItem> requestQueue_;
