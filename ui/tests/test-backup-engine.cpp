@@ -20,22 +20,6 @@ testing::Environment *const qtEnvironment = testing::AddGlobalTestEnvironment (n
 const char *const clientInterface = "com.korvel.backupclient";
 const int backupCategories = SF_CATEGORY_CONTACTS | SF_CATEGORY_SETTINGS;
 
-SfBackend *
-theBackend ()
-{
-  static SfBackend *backend = sf_backend_new ();
-  return backend;
-}
-
-void
-writeFile (const QString &path, const std::string &content)
-{
-  QDir ().mkpath (QFileInfo (path).path ());
-  QFile file (path);
-  ASSERT_TRUE (file.open (QIODevice::WriteOnly | QIODevice::Truncate));
-  file.write (content.data (), content.size ());
-}
-
 /* A contacts export area and a settings database read in place, backed up to a fake card. */
 class BackupEngineTest : public testing::Test
 {
