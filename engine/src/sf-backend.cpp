@@ -1,6 +1,7 @@
 #include "sf-backend.h"
 
 #include "sf-archiver-zip.h"
+#include "sf-async-queue.h"
 #include "sf-backup-configurations.h"
 #include "sf-backup-locations.h"
 #include "sf-error.h"
@@ -200,7 +201,7 @@ gboolean
 handle_event_idle (gpointer data)
 {
   SfBackend *backend = SF_BACKEND (data);
-  SfEvent *event = static_cast<SfEvent *> (g_async_queue_try_pop (backend->events));
+  SfEvent *event = static_cast<SfEvent *> (sf_async_queue_try_pop (backend->events));
   if (event == NULL)
     return G_SOURCE_REMOVE;
   if (backend->state == SF_BACKEND_STATE_IDLE)
@@ -611,7 +612,7 @@ sf_backend_post_event (SfBackend *backend, SfEvent *event)
 {
   g_return_if_fail (SF_IS_BACKEND (backend));
   g_return_if_fail (event != NULL);
-  g_async_queue_push (backend->events, event);
+  sf_async_queue_push (backend->events, event);
   g_idle_add_full (G_PRIORITY_DEFAULT_IDLE, handle_event_idle, g_object_ref (backend),
                    g_object_unref);
 }

@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,8 @@ private:
   static void handle (const gchar *domain, GLogLevelFlags level, const gchar *message,
                       gpointer data);
 
-  mutable GMutex mutex_;
+  /* A C++ mutex, not a GMutex: ThreadSanitizer sees through it. */
+  mutable std::mutex mutex_;
   std::vector<Line> lines_;
   guint handler_;
   GLogLevelFlags old_fatal_mask_;
