@@ -267,7 +267,6 @@ BackupEngine::createBackup ()
                                               notes.constData (), timestamp, (SfCategory)categories,
                                               files, size, &error);
   TRACE ("sf_backend_start_backup() finished");
-  savePermanentFileList ();
   if (!started)
     {
       freeUserFiles ();
@@ -306,6 +305,8 @@ BackupEngine::slotBackendFinished (SfBackend *backend)
       slotBackendCancelled (backend);
       return;
     }
+  /* The worker creates the backup's folder: only now is it sure to be there for the list. */
+  savePermanentFileList ();
   QList<DBusServiceInfo> services
       = permanentCaller.getDBusServiceInfos (BackupMethodPermanentFiles, categories);
   if (services.isEmpty ()
