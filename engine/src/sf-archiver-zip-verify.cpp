@@ -1,6 +1,6 @@
 #include "sf-archiver-zip-private.h"
 
-#include "sf-async-queue.h"
+#include "sf-handoff.h"
 #include "sf-error.h"
 #include "sf-log.h"
 

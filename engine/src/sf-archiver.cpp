@@ -83,8 +83,9 @@ post (SfArchiver *archiver, SfEvent *event)
 }
 } // namespace
 
+/* The worker ends before anything is released: dispose runs before any subclass's finalize. */
 static void
-sf_archiver_finalize (GObject *object)
+sf_archiver_dispose (GObject *object)
 {
   SfArchiverPrivate *priv = private_of (SF_ARCHIVER (object));
   /* The worker may drop the last reference itself; it cannot wait for its own end. */
@@ -92,6 +93,14 @@ sf_archiver_finalize (GObject *object)
     g_thread_unref (priv->thread);
   else if (priv->thread != NULL)
     g_thread_join (priv->thread);
+  priv->thread = NULL;
+  G_OBJECT_CLASS (sf_archiver_parent_class)->dispose (object);
+}
+
+static void
+sf_archiver_finalize (GObject *object)
+{
+  SfArchiverPrivate *priv = private_of (SF_ARCHIVER (object));
   g_clear_object (&priv->backend);
   g_clear_pointer (&priv->restore_failure, sf_restore_failure_unref);
   G_OBJECT_CLASS (sf_archiver_parent_class)->finalize (object);
@@ -100,6 +109,7 @@ sf_archiver_finalize (GObject *object)
 static void
 sf_archiver_class_init (SfArchiverClass *klass)
 {
+  G_OBJECT_CLASS (klass)->dispose = sf_archiver_dispose;
   G_OBJECT_CLASS (klass)->finalize = sf_archiver_finalize;
   klass->pack_thread_func = NULL;
   klass->unpack_thread_func = NULL;

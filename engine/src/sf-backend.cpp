@@ -1,7 +1,7 @@
 #include "sf-backend.h"
 
 #include "sf-archiver-zip.h"
-#include "sf-async-queue.h"
+#include "sf-handoff.h"
 #include "sf-backup-configurations.h"
 #include "sf-backup-locations.h"
 #include "sf-error.h"
@@ -235,7 +235,8 @@ handle_event_idle (gpointer data)
 gboolean
 quit_wait_idle (gpointer data)
 {
-  end_wait (SF_BACKEND (data));
+  /* What the worker left in the archiver is read once the wait ends. */
+  end_wait (SF_BACKEND (sf_handoff_receive (data)));
   return G_SOURCE_REMOVE;
 }
 
@@ -621,6 +622,7 @@ void
 sf_backend_quit_wait (SfBackend *backend)
 {
   g_return_if_fail (SF_IS_BACKEND (backend));
+  sf_handoff_send (backend);
   g_idle_add_full (G_PRIORITY_HIGH_IDLE, quit_wait_idle, g_object_ref (backend), g_object_unref);
 }
 

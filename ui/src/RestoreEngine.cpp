@@ -2,6 +2,7 @@
 #include "sf-archiver-zip.h"
 #include "sf-backup-configurations.h"
 #include "sf-error.h"
+#include "sf-handoff.h"
 #include "sf-utils.h"
 
 #include "RestoreEngine.h"
@@ -207,7 +208,14 @@ RestoreEngine::runOffMainThread (std::function<void ()> work, std::function<void
     worker->wait ();
   worker.reset (QThread::create ([this, work, then] () {
     work ();
-    QMetaObject::invokeMethod (this, then, Qt::QueuedConnection);
+    sf_handoff_send (this);
+    QMetaObject::invokeMethod (
+        this,
+        [this, then] () {
+          sf_handoff_receive (this);
+          then ();
+        },
+        Qt::QueuedConnection);
   }));
   worker->start ();
 }
