@@ -206,17 +206,15 @@ RestoreEngine::runOffMainThread (std::function<void ()> work, std::function<void
 {
   if (worker)
     worker->wait ();
-  worker.reset (QThread::create ([this, work, then] () {
+  worker.reset (QThread::create ([this, work] () {
     work ();
     sf_handoff_send (this);
-    QMetaObject::invokeMethod (
-        this,
-        [this, then] () {
-          sf_handoff_receive (this);
-          then ();
-        },
-        Qt::QueuedConnection);
   }));
+  /* Made here, so that only the thread's end crosses over; delivered queued on this thread. */
+  connect (worker.get (), &QThread::finished, this, [this, then] () {
+    sf_handoff_receive (this);
+    then ();
+  });
   worker->start ();
 }
 
