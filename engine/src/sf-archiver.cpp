@@ -2,6 +2,7 @@
 
 #include "sf-backend.h"
 #include "sf-event.h"
+#include "sf-handoff.h"
 #include "sf-log.h"
 
 namespace
@@ -47,6 +48,7 @@ run_thread (gpointer data)
 {
   ThreadStart *start = static_cast<ThreadStart *> (data);
   start->func (start->archiver);
+  sf_handoff_send (start->archiver);
   g_object_unref (start->archiver);
   g_free (start);
   return NULL;
@@ -87,7 +89,8 @@ post (SfArchiver *archiver, SfEvent *event)
 static void
 sf_archiver_dispose (GObject *object)
 {
-  SfArchiverPrivate *priv = private_of (SF_ARCHIVER (object));
+  /* The last reference may be dropped on either thread; GObject's counting orders the two. */
+  SfArchiverPrivate *priv = private_of (SF_ARCHIVER (sf_handoff_receive (object)));
   /* The worker may drop the last reference itself; it cannot wait for its own end. */
   if (priv->thread != NULL && priv->thread == g_thread_self ())
     g_thread_unref (priv->thread);

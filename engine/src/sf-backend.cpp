@@ -89,6 +89,8 @@ reset (SfBackend *backend)
   backend->cancel_pending = FALSE;
   g_clear_error (&backend->error);
   remove_watchdog (backend);
+  if (backend->archiver != NULL)
+    sf_handoff_send (backend->archiver);
   g_clear_object (&backend->archiver);
   g_clear_object (&backend->target);
   g_clear_pointer (&backend->info, sf_backup_info_unref);

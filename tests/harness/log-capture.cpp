@@ -14,6 +14,8 @@ LogCapture::~LogCapture ()
 {
   g_log_remove_handler (NULL, handler_);
   g_log_set_always_fatal (old_fatal_mask_);
+  /* A worker thread may have logged last and never been joined: its lines are ours only now. */
+  std::lock_guard<std::mutex> lock (mutex_);
 }
 
 void
