@@ -212,6 +212,7 @@ BackupMainView::buildPage ()
   connect (newBackupButton, &QPushButton::clicked, this, &BackupMainView::slotOpenNewBackupDialog);
 
   list = new BackupList;
+  list->setObjectName (QStringLiteral ("backupList"));
   connect (list, &BackupList::itemTapped, this, &BackupMainView::listItemTapped);
   connect (list, &BackupList::deleteRequested, this, &BackupMainView::listDeleteRequested);
   connect (list, &BackupList::restoreRequested, this, &BackupMainView::listRestoreRequested);
@@ -221,6 +222,7 @@ BackupMainView::buildPage ()
   noActivityLabel = centredText ("noActivityLabel");
 
   views = new QStackedWidget;
+  views->setObjectName (QStringLiteral ("views"));
   views->insertWidget (ListView, list);
   views->insertWidget (EmptyStateView, emptyStateLabel);
   views->insertWidget (NoActivityView, noActivityLabel);

@@ -82,6 +82,11 @@ public:
   {
     return restoreRunning;
   }
+  /* A list reload is under way. */
+  bool isListRefreshing () const
+  {
+    return listRefreshing;
+  }
   bool isLumoRequestsRunning () const;
   bool isConnectedToPC ();
   bool isUsbConnectedInMSMMode ();
