@@ -30,14 +30,13 @@ gboolean finishRestore = FALSE;
 gboolean showVersion = FALSE;
 gboolean serviceMode = FALSE;
 
-GOptionEntry optionEntries[]
-    = { { "finish-restore", 'f', 0, G_OPTION_ARG_NONE, &finishRestore,
-          "Finish the restore process after a reboot", nullptr },
-        { "version", 'v', 0, G_OPTION_ARG_NONE, &showVersion, "Display the software version",
-          nullptr },
-        { "service-mode", 's', 0, G_OPTION_ARG_NONE, &serviceMode, "Start in service mode",
-          nullptr },
-        { nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr } };
+GOptionEntry optionEntries[] = {
+  { "finish-restore", 'f', 0, G_OPTION_ARG_NONE, &finishRestore,
+    "Finish the restore process after a reboot", nullptr },
+  { "version", 'v', 0, G_OPTION_ARG_NONE, &showVersion, "Display the software version", nullptr },
+  { "service-mode", 's', 0, G_OPTION_ARG_NONE, &serviceMode, "Start in service mode", nullptr },
+  { nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr }
+};
 
 /* A phone always has a language; a machine whose only locale is C would show the catalogues'
  * IDs. C.UTF-8 keeps C's rules while letting gettext honour LANGUAGE, and English is what both
@@ -117,11 +116,12 @@ doFakeMountForDevSandbox ()
   QString documents = homeDir + QStringLiteral ("/MyDocs");
   g_setenv ("FAKE_MMC_DIR", homeDir.toUtf8 ().constData (), TRUE);
   g_setenv ("INTERNAL_MMC_MOUNTPOINT", documents.toUtf8 ().constData (), TRUE);
-  runCommand (QStringLiteral ("mkdir -p %1").arg (QString::fromUtf8 (
-      g_shell_quote (documents.toUtf8 ().constData ()))));
+  runCommand (QStringLiteral ("mkdir -p %1")
+                  .arg (QString::fromUtf8 (g_shell_quote (documents.toUtf8 ().constData ()))));
   runCommand (QStringLiteral ("%1 %2%3").arg (
       QStringLiteral ("touch"),
-      QString::fromUtf8 (g_shell_quote ((documents + QStringLiteral ("/mounted")).toUtf8 ().constData ())),
+      QString::fromUtf8 (
+          g_shell_quote ((documents + QStringLiteral ("/mounted")).toUtf8 ().constData ())),
       QString ()));
 }
 
