@@ -1,6 +1,8 @@
 #include "BackupService.h"
 
-#include "BackupMainView.h"
+/* Found through the include path, not beside this file, so the service tests can put a
+ * recording main view in its place. */
+#include <BackupMainView.h>
 #include "LumoSuitePage.h"
 #include "LumoSuiteTransfer.h"
 #include "Tracing.h"
