@@ -61,6 +61,7 @@ protected:
     QDir (home + "/MyDocs").removeRecursively ();
     QDir (home + "/.contacts").removeRecursively ();
     QDir (home + "/.config").removeRecursively ();
+    QFile::remove (home + "/imported.vcf");
   }
 
   QProcessEnvironment environment () const
@@ -73,7 +74,6 @@ protected:
     env.insert ("XDG_RUNTIME_DIR", runtime.path ());
     env.insert ("SAFEHOLD_DATA_DIR", SAFEHOLD_TEST_DATA_DIR);
     env.insert ("SBOX_UNAME_MACHINE", "x86_64");
-    env.insert ("SF_NO_REBOOT", "1");
     return env;
   }
 

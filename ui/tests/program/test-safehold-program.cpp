@@ -1,5 +1,7 @@
 #include "program-fixture.h"
 
+#include "sf-category.h"
+
 #include "BackupLastStateInfo.h"
 #include "LumoSuiteTransfer.h"
 
@@ -133,4 +135,73 @@ TEST_F (SafeholdProgramTest, InterruptedBackupIsRemovedAndReportedOnce)
   sendShutdown ();
   ASSERT_TRUE (second->waitForFinished (waitMs));
   EXPECT_TRUE (notifications->calls ().empty ());
+}
+
+namespace
+{
+int
+suite (const QStringList &arguments, QByteArray *output)
+{
+  QProcess process;
+  process.setProcessChannelMode (QProcess::MergedChannels);
+  process.start (SAFEHOLD_SUITE, arguments);
+  if (!process.waitForFinished (120000))
+    {
+      process.kill ();
+      process.waitForFinished ();
+      return -1;
+    }
+  *output = process.readAll ();
+  return process.exitStatus () == QProcess::NormalExit ? process.exitCode () : -1;
+}
+} // namespace
+
+TEST_F (SafeholdProgramTest, DesktopSuiteBacksUpWipesAndRestoresThroughTheRunningProgram)
+{
+  const QString contacts = home + "/.contacts/backup/contacts.vcf";
+  const QString system = home + "/.config/settings/system.db";
+  const QString accounts = home + "/.config/settings/accounts.db";
+  writeFile (contacts, "BEGIN:VCARD\nFN:Ada\nEND:VCARD\n");
+  writeFile (system, QByteArray ("system settings\0\1\2", 18));
+  writeFile (accounts, "accounts");
+  QTemporaryDir transfers;
+  QByteArray output;
+  // The address book imports its export area when told to restore.
+  DBusMock addressBook (G_BUS_TYPE_SESSION, "com.korvel.contacts", "/com/korvel/contacts",
+                        "com.korvel.backupclient");
+  addressBook.add_method ("backup", "as", "", "");
+  addressBook.add_method ("restore", "assas", "",
+                          "import os, shutil; home = os.environ['HOME']; "
+                          "shutil.copy(home + '/.contacts/backup/contacts.vcf', "
+                          "home + '/imported.vcf')");
+
+  QProcess *backup = start ({ "--service-mode" });
+  ASSERT_TRUE (waitForTrace ("safehold::main::registerObject: /com/korvel/backup: true"));
+  ASSERT_EQ (suite ({ "backup", "contacts", "settings", "-o", transfers.path () }, &output), 0)
+      << output.constData ();
+  // The program closes after a backup exchange.
+  ASSERT_TRUE (backup->waitForFinished (waitMs));
+  EXPECT_EQ (backup->exitCode (), 0);
+  // A backup packs the export area and removes it; the settings databases stay in place.
+  EXPECT_FALSE (QFileInfo::exists (contacts));
+  EXPECT_EQ (LumoSuiteTransfer::categoriesOf (transfers.path () + "/contacts.transfer", nullptr),
+             int (SF_CATEGORY_CONTACTS));
+
+  writeFile (system, "changed since");
+  QFile::remove (accounts);
+
+  QProcess *restore = start ({ "--service-mode" });
+  ASSERT_TRUE (waitForTrace ("safehold::main::registerObject: /com/korvel/backup: true", 2));
+  ASSERT_EQ (suite ({ "restore", transfers.path () + "/contacts.transfer",
+                      transfers.path () + "/settings.transfer" },
+                    &output),
+             0)
+      << output.constData ();
+  EXPECT_EQ (addressBook.wait_for_calls ("restore", 1), 1u);
+  EXPECT_EQ (readFile (home + "/imported.vcf"), QByteArray ("BEGIN:VCARD\nFN:Ada\nEND:VCARD\n"));
+  EXPECT_EQ (readFile (system), QByteArray ("system settings\0\1\2", 18));
+  EXPECT_EQ (readFile (accounts), QByteArray ("accounts"));
+  EXPECT_EQ (vigil->wait_for_calls ("req_reboot", 1), 1u);
+  sendShutdown ();
+  EXPECT_TRUE (restore->waitForFinished (waitMs));
 }
