@@ -148,8 +148,8 @@ TEST_F (MainView, RestoreNeedsHalfAMegabyteBeyondTheBackupsSize)
   configure ();
   /* Records are written again with numbers of the same length, so the free space stays; the
    * window reads them fresh. */
-  quint64 freeSpace = writeRecord ("Big", 1000000);
-  writeRecord ("Fits", 1000000);
+  writeRecord ("Big", 1000000);
+  quint64 freeSpace = writeRecord ("Fits", 1000000);
   writeRecord ("Big", freeSpace - 524288);
   ASSERT_EQ (writeRecord ("Fits", freeSpace - 524288 - 1), freeSpace);
   openView ();
