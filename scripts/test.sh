@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The one test command: installs what is missing, then builds and runs the whole suite twice,
-# once normally and once with AddressSanitizer and UndefinedBehaviorSanitizer.
+# once normally and once with AddressSanitizer and UndefinedBehaviorSanitizer, and runs each fuzz
+# target for 30 seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,4 +19,5 @@ run_suite() {
 
 run_suite build
 run_suite build-sanitize -DSAFEHOLD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+scripts/fuzz.sh 30 || status=1
 exit $status

@@ -8,6 +8,6 @@ function(safehold_add_gtest name)
     GTest::gmock)
   add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/with-buses $<TARGET_FILE:${name}>)
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+    ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp:second_deadlock_stack=1:die_after_fork=0;G_SLICE=always-malloc"
     TIMEOUT 600)
 endfunction()

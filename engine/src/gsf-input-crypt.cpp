@@ -75,15 +75,22 @@ gsf_input_crypt_finalize (GObject *object)
   G_OBJECT_CLASS (gsf_input_crypt_parent_class)->finalize (object);
 }
 
-/* The padding count named by the last plain byte, or -1 when it names none. */
+/* The padding count of the last plain block, or -1 when it is not padded as the writer pads:
+ * 1 to 16 bytes, each the character naming their count ("1" to "9", "A" to "G"). A wrong key
+ * passes this about once in 256 tries. */
 static gint
-padding_count (guint8 character)
+padding_count (const guint8 *block)
 {
-  if (character >= '0' && character <= '9')
-    return character - '0';
-  if (character >= 'A' && character <= 'H')
-    return character - 'A' + 10;
-  return -1;
+  guint8 character = block[SF_CRYPT_BLOCK_SIZE - 1];
+  gint count = -1;
+  if (character >= '1' && character <= '9')
+    count = character - '0';
+  else if (character >= 'A' && character <= 'G')
+    count = character - 'A' + 10;
+  for (gint index = SF_CRYPT_BLOCK_SIZE - count; count > 0 && index < SF_CRYPT_BLOCK_SIZE; index++)
+    if (block[index] != character)
+      return -1;
+  return count;
 }
 
 /* Reads the padding count from the last block and sets the plain size from it. */
@@ -106,7 +113,7 @@ read_plain_size (GsfInput *input)
   memcpy (chain, tail, SF_CRYPT_BLOCK_SIZE);
   sf_crypt_cbc_decrypt_into (priv->schedule, chain, tail + SF_CRYPT_BLOCK_SIZE, block,
                              SF_CRYPT_BLOCK_SIZE);
-  gint count = padding_count (block[SF_CRYPT_BLOCK_SIZE - 1]);
+  gint count = padding_count (block);
   gsf_off_t plain_size = size - SF_CRYPT_BLOCK_SIZE - count;
   if (count < 0 || plain_size < 0)
     return FALSE;

@@ -25,7 +25,9 @@ GType gsf_input_crypt_get_type (void);
 
 /* An input that decrypts source, a stream written by GsfOutputCrypt with the same password, and
  * reads it at any position. Without a password it passes source through unchanged. NULL, with
- * "Crypted file invalid" in error, when source is too short or its padding does not decrypt. */
+ * "Crypted file invalid" in error, when source is too short or its padding does not decrypt.
+ * Returns a new reference (g_object_unref) that holds its own reference to source; error is the
+ * caller's to free. One thread at a time. */
 GsfInput *gsf_input_crypt_new (GsfInput *source, const gchar *password, GError **error);
 
 G_END_DECLS

@@ -26,7 +26,8 @@ GType gsf_output_crypt_get_type (void);
 
 /* An output that encrypts everything written to it into sink with a key made from password: a
  * random IV first, then AES-128-CBC of the data and its padding, the last block written on close.
- * Without a password it passes data through unchanged. NULL when the IV cannot be written. */
+ * Without a password it passes data through unchanged. NULL when the IV cannot be written. Returns
+ * a new reference (g_object_unref) that holds its own reference to sink. One thread at a time. */
 GsfOutput *gsf_output_crypt_new (GsfOutput *sink, const gchar *password);
 
 G_END_DECLS

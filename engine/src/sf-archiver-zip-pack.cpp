@@ -114,15 +114,33 @@ create_dir_error (const GError *cause)
                               "Could not create backup directory");
 }
 
-GError *
-open_archive_error (const GError *cause)
+/* libgsf reports a file it could not create with an error whose code is not the errno of the
+ * failure, and errno is gone by then; creating a file beside the archive again tells which it
+ * was. 0 when that succeeds. */
+gint
+creation_errno (const gchar *archive_path)
 {
-  if (cause != NULL && cause->domain == G_FILE_ERROR
-      && (cause->code == G_FILE_ERROR_ROFS || cause->code == G_FILE_ERROR_PERM
-          || cause->code == G_FILE_ERROR_ACCES))
+  g_autofree gchar *dir = g_path_get_dirname (archive_path);
+  g_autofree gchar *probe = g_build_filename (dir, ".sf-probe-XXXXXX", NULL);
+  gint fd = g_mkstemp_full (probe, O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0)
+    return errno;
+  close (fd);
+  g_unlink (probe);
+  return 0;
+}
+
+GError *
+open_archive_error (const gchar *archive_path, const GError *cause)
+{
+  gint error_number = creation_errno (archive_path);
+  SF_LOG_WARNING ("Could not create %s: %s (%s)", archive_path,
+                  cause != NULL ? cause->message : "unknown error",
+                  error_number != 0 ? g_strerror (error_number) : "cause gone");
+  if (error_number == EROFS || error_number == EPERM || error_number == EACCES)
     return g_error_new_literal (SF_ERROR, SF_ERROR_BACKUP_READ_ONLY,
                                 "Backup, memory card read-only");
-  if (g_error_matches (cause, G_FILE_ERROR, G_FILE_ERROR_NOSPC))
+  if (error_number == ENOSPC || error_number == EDQUOT)
     return g_error_new_literal (SF_ERROR, SF_ERROR_BACKUP_NO_SPACE, "No space");
   return g_error_new_literal (SF_ERROR, SF_ERROR_BACKUP_FAILED, "Could not create backup file");
 }
@@ -271,7 +289,7 @@ open_category_output (SfArchiverZip *self, const gchar *path, CategoryOutput *ou
   output->file = gsf_output_stdio_new (path, &cause);
   if (output->file == NULL)
     {
-      g_propagate_error (error, open_archive_error (cause));
+      g_propagate_error (error, open_archive_error (path, cause));
       return RESULT_FAILED;
     }
   output->crypt = gsf_output_crypt_new (output->file, self->password);
@@ -394,6 +412,12 @@ pack_categories (SfArchiverZip *self, std::vector<PackedFile> *packed, GError **
   return result;
 }
 
+Result
+honour_cancel (SfArchiver *archiver, Result result)
+{
+  return result == RESULT_DONE && sf_archiver_is_cancelled (archiver) ? RESULT_CANCELLED : result;
+}
+
 /* Keeps what was written completely; FALSE with error when the description could not be
  * written, since a backup without one is never listed. */
 gboolean
@@ -447,6 +471,10 @@ _sf_archiver_zip_pack_thread_func (SfArchiver *archiver)
   Result result = pack_categories (self, &packed, &error);
   sync ();
 
+  /* The read-backs of the last categories take a while; a cancel given meanwhile is honoured,
+   * and so is one given while the metadata is written. Once deleting has begun the backup
+   * finishes: half of the sources would be gone. */
+  result = honour_cancel (archiver, result);
   if (result != RESULT_FAILED && !finish_backup (self, &error))
     {
       if (result == RESULT_DONE)
@@ -467,8 +495,13 @@ _sf_archiver_zip_pack_thread_func (SfArchiver *archiver)
                                "error result but no error set");
         }
     }
-  else if (result == RESULT_DONE)
-    delete_packed_files (packed);
+  else
+    result = honour_cancel (archiver, result);
+  if (result == RESULT_DONE)
+    {
+      SF_LOG_DEBUG ("Deleting the %zu packed files\n", packed.size ());
+      delete_packed_files (packed);
+    }
 
   SfCategory written = self->written_categories;
   sf_archiver_set_total_size (archiver,

@@ -882,7 +882,7 @@ _sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory category, const g
         g_set_error_literal (error, SF_ERROR, SF_ERROR_WRONG_PASSWORD, "Wrong password");
       return NULL;
     }
-  /* A wrong password passes the padding check about once in fourteen tries; what it decrypts
+  /* A wrong password passes the padding check about once in 256 tries; what it decrypts
    * then is no ZIP archive. */
   if (password != NULL && !starts_as_zip (plain))
     {

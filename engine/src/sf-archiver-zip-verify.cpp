@@ -1,5 +1,6 @@
 #include "sf-archiver-zip-private.h"
 
+#include "sf-handoff.h"
 #include "sf-error.h"
 #include "sf-log.h"
 
@@ -164,7 +165,7 @@ SfArchiverZipVerifier::run (gpointer data)
   /* A job without a category ends the thread. */
   for (;;)
     {
-      Job *job = static_cast<Job *> (g_async_queue_pop (self->jobs_));
+      Job *job = static_cast<Job *> (sf_async_queue_pop (self->jobs_));
       SfCategory category = job->category;
       gboolean skip = category == SF_CATEGORY_NONE || g_atomic_int_get (&self->failed_);
       if (!skip
@@ -185,7 +186,7 @@ SfArchiverZipVerifier::add (SfCategory category, StoredList stored)
   g_return_if_fail (category != SF_CATEGORY_NONE);
   if (thread_ == NULL)
     thread_ = g_thread_new ("sf-verify", run, this);
-  g_async_queue_push (jobs_, new Job{ category, std::move (stored) });
+  sf_async_queue_push (jobs_, new Job{ category, std::move (stored) });
 }
 
 gboolean
@@ -199,7 +200,7 @@ SfArchiverZipVerifier::finish (GError **error)
 {
   if (thread_ != NULL)
     {
-      g_async_queue_push (jobs_, new Job{ SF_CATEGORY_NONE, {} });
+      sf_async_queue_push (jobs_, new Job{ SF_CATEGORY_NONE, {} });
       g_thread_join (thread_);
       thread_ = NULL;
     }

@@ -2,6 +2,7 @@
 
 #include "sf-backend.h"
 #include "sf-event.h"
+#include "sf-handoff.h"
 #include "sf-log.h"
 
 namespace
@@ -24,6 +25,10 @@ typedef struct
   SfRestoreFailure *restore_failure;
   SfCategory restore_written_categories;
   gint cancelled;
+  /* Cancelled with the flag; current on the worker thread, so that a script it runs can be
+   * ended. */
+  GCancellable *cancellable;
+  guint operation;
 } SfArchiverPrivate;
 
 G_DEFINE_ABSTRACT_TYPE_WITH_PRIVATE (SfArchiver, sf_archiver, G_TYPE_OBJECT)
@@ -46,7 +51,11 @@ gpointer
 run_thread (gpointer data)
 {
   ThreadStart *start = static_cast<ThreadStart *> (data);
+  GCancellable *cancellable = private_of (start->archiver)->cancellable;
+  g_cancellable_push_current (cancellable);
   start->func (start->archiver);
+  g_cancellable_pop_current (cancellable);
+  sf_handoff_send (start->archiver);
   g_object_unref (start->archiver);
   g_free (start);
   return NULL;
@@ -76,6 +85,7 @@ void
 post (SfArchiver *archiver, SfEvent *event)
 {
   SfArchiverPrivate *priv = private_of (archiver);
+  event->operation = priv->operation;
   if (priv->backend != NULL)
     sf_backend_post_event (priv->backend, event);
   else
@@ -83,16 +93,27 @@ post (SfArchiver *archiver, SfEvent *event)
 }
 } // namespace
 
+/* The worker ends before anything is released: dispose runs before any subclass's finalize. */
 static void
-sf_archiver_finalize (GObject *object)
+sf_archiver_dispose (GObject *object)
 {
-  SfArchiverPrivate *priv = private_of (SF_ARCHIVER (object));
+  /* The last reference may be dropped on either thread; GObject's counting orders the two. */
+  SfArchiverPrivate *priv = private_of (SF_ARCHIVER (sf_handoff_receive (object)));
   /* The worker may drop the last reference itself; it cannot wait for its own end. */
   if (priv->thread != NULL && priv->thread == g_thread_self ())
     g_thread_unref (priv->thread);
   else if (priv->thread != NULL)
     g_thread_join (priv->thread);
+  priv->thread = NULL;
+  G_OBJECT_CLASS (sf_archiver_parent_class)->dispose (object);
+}
+
+static void
+sf_archiver_finalize (GObject *object)
+{
+  SfArchiverPrivate *priv = private_of (SF_ARCHIVER (object));
   g_clear_object (&priv->backend);
+  g_clear_object (&priv->cancellable);
   g_clear_pointer (&priv->restore_failure, sf_restore_failure_unref);
   G_OBJECT_CLASS (sf_archiver_parent_class)->finalize (object);
 }
@@ -100,14 +121,16 @@ sf_archiver_finalize (GObject *object)
 static void
 sf_archiver_class_init (SfArchiverClass *klass)
 {
+  G_OBJECT_CLASS (klass)->dispose = sf_archiver_dispose;
   G_OBJECT_CLASS (klass)->finalize = sf_archiver_finalize;
   klass->pack_thread_func = NULL;
   klass->unpack_thread_func = NULL;
 }
 
 static void
-sf_archiver_init (SfArchiver *)
+sf_archiver_init (SfArchiver *archiver)
 {
+  private_of (archiver)->cancellable = g_cancellable_new ();
 }
 
 gboolean
@@ -141,6 +164,7 @@ sf_archiver_cancel (SfArchiver *archiver)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   g_atomic_int_set (&private_of (archiver)->cancelled, 1);
+  g_cancellable_cancel (private_of (archiver)->cancellable);
 }
 
 gboolean
@@ -159,6 +183,13 @@ sf_archiver_set_backend (SfArchiver *archiver, SfBackend *backend)
     g_object_ref (backend);
   g_clear_object (&priv->backend);
   priv->backend = backend;
+}
+
+void
+sf_archiver_set_operation (SfArchiver *archiver, guint operation)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  private_of (archiver)->operation = operation;
 }
 
 SfBackend *
@@ -328,7 +359,5 @@ void
 sf_archiver_send_cancelled (SfArchiver *archiver)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
-  SfArchiverPrivate *priv = private_of (archiver);
-  if (priv->backend != NULL)
-    sf_backend_quit_wait (priv->backend);
+  post (archiver, sf_event_new_cancelled ());
 }

@@ -1,6 +1,7 @@
 #include "sf-backend.h"
 
 #include "sf-archiver-zip.h"
+#include "sf-handoff.h"
 #include "sf-backup-configurations.h"
 #include "sf-backup-locations.h"
 #include "sf-error.h"
@@ -37,6 +38,8 @@ struct _SfBackend
   SfBackupInfo *info;
 
   SfBackendState state;
+  /* Numbers the operations; events of any but the current one are dropped. */
+  guint operation;
   gboolean cancel_pending;
   GError *error; /* only while "error" is emitted */
 
@@ -88,6 +91,8 @@ reset (SfBackend *backend)
   backend->cancel_pending = FALSE;
   g_clear_error (&backend->error);
   remove_watchdog (backend);
+  if (backend->archiver != NULL)
+    sf_handoff_send (backend->archiver);
   g_clear_object (&backend->archiver);
   g_clear_object (&backend->target);
   g_clear_pointer (&backend->info, sf_backup_info_unref);
@@ -110,12 +115,6 @@ void
 end_wait (SfBackend *backend)
 {
   g_main_loop_quit (backend->wait_loop);
-}
-
-gboolean
-archiver_cancelled (SfBackend *backend)
-{
-  return backend->archiver != NULL && sf_archiver_is_cancelled (backend->archiver);
 }
 
 void
@@ -159,18 +158,22 @@ handle_conflict (SfBackend *backend, const SfEventConflict *conflict)
     backend->state = SF_BACKEND_STATE_RESTORE;
 }
 
+/* The operation ended with an error: a cancel waiting for it returns without "cancelled". */
 void
 handle_error (SfBackend *backend, SfEvent *event)
 {
   g_clear_error (&backend->error);
   backend->error = sf_event_get_error (event);
+  gboolean waited_for = backend->cancel_pending;
   backend->cancel_pending = FALSE;
   g_signal_emit (backend, signals[SIGNAL_ERROR], 0, backend->error);
-  if (archiver_cancelled (backend))
+  if (waited_for)
     end_wait (backend);
   reset (backend);
 }
 
+/* The worker completed despite a cancel that came too late (a backup that had begun deleting its
+ * sources): a cancel waiting for it returns without "cancelled". */
 void
 handle_finished (SfBackend *backend, const SfEventFinished *finished)
 {
@@ -178,8 +181,9 @@ handle_finished (SfBackend *backend, const SfEventFinished *finished)
   take_results (backend, finished->processed_size, finished->processed_files,
                 finished->written_categories, finished->restore_failure);
   gboolean restore = backend->state != SF_BACKEND_STATE_BACKUP;
+  gboolean waited_for = backend->cancel_pending;
   g_signal_emit (backend, signals[SIGNAL_FINISHED], 0);
-  if (archiver_cancelled (backend))
+  if (waited_for)
     end_wait (backend);
   else if (restore)
     {
@@ -196,14 +200,25 @@ end_cancel (SfBackend *backend)
   g_signal_emit (backend, signals[SIGNAL_CANCELLED], 0);
 }
 
+/* The worker stopped on the cancel flag. A cancel waiting for it takes the results and emits
+ * "cancelled" once it has returned from its wait. */
+void
+handle_cancelled (SfBackend *backend)
+{
+  if (backend->cancel_pending)
+    end_wait (backend);
+  else
+    end_cancel (backend);
+}
+
 gboolean
 handle_event_idle (gpointer data)
 {
   SfBackend *backend = SF_BACKEND (data);
-  SfEvent *event = static_cast<SfEvent *> (g_async_queue_try_pop (backend->events));
+  SfEvent *event = static_cast<SfEvent *> (sf_async_queue_try_pop (backend->events));
   if (event == NULL)
     return G_SOURCE_REMOVE;
-  if (backend->state == SF_BACKEND_STATE_IDLE)
+  if (backend->state == SF_BACKEND_STATE_IDLE || event->operation != backend->operation)
     {
       sf_event_free (event);
       return G_SOURCE_REMOVE;
@@ -224,7 +239,7 @@ handle_event_idle (gpointer data)
       handle_finished (backend, &event->finished);
       break;
     case SF_EVENT_CANCELLED:
-      end_cancel (backend);
+      handle_cancelled (backend);
       break;
     }
   sf_event_free (event);
@@ -234,7 +249,8 @@ handle_event_idle (gpointer data)
 gboolean
 quit_wait_idle (gpointer data)
 {
-  end_wait (SF_BACKEND (data));
+  /* What the worker left in the archiver is read once the wait ends. */
+  end_wait (SF_BACKEND (sf_handoff_receive (data)));
   return G_SOURCE_REMOVE;
 }
 
@@ -473,8 +489,10 @@ _sf_backend_run_archiver (SfBackend *backend, SfArchiver *archiver, SfBackendSta
   take_results (backend, 0, 0, SF_CATEGORY_NONE, NULL);
   backend->cancel_pending = FALSE;
   backend->state = state;
+  backend->operation++;
   backend->archiver = SF_ARCHIVER (g_object_ref (archiver));
   sf_archiver_set_backend (archiver, backend);
+  sf_archiver_set_operation (archiver, backend->operation);
   g_timer_start (backend->timer);
   gboolean started = state == SF_BACKEND_STATE_BACKUP ? sf_archiver_start_pack (archiver)
                                                       : sf_archiver_start_unpack (archiver);
@@ -509,6 +527,7 @@ sf_backend_cancel (SfBackend *backend)
       return FALSE;
     }
 
+  guint operation = backend->operation;
   backend->cancel_pending = TRUE;
   sf_archiver_cancel (backend->archiver);
   if (backend->state == SF_BACKEND_STATE_RESTORE)
@@ -516,6 +535,10 @@ sf_backend_cancel (SfBackend *backend)
   g_main_loop_run (backend->wait_loop);
   remove_watchdog (backend);
 
+  /* The operation ended as finished or failed, and said so; a handler may already have started
+   * the next one. */
+  if (backend->operation != operation || backend->state == SF_BACKEND_STATE_IDLE)
+    return FALSE;
   if (backend->archiver != NULL)
     take_results (backend, sf_archiver_get_processed_size (backend->archiver),
                   (gint)sf_archiver_get_processed_files (backend->archiver),
@@ -611,7 +634,7 @@ sf_backend_post_event (SfBackend *backend, SfEvent *event)
 {
   g_return_if_fail (SF_IS_BACKEND (backend));
   g_return_if_fail (event != NULL);
-  g_async_queue_push (backend->events, event);
+  sf_async_queue_push (backend->events, event);
   g_idle_add_full (G_PRIORITY_DEFAULT_IDLE, handle_event_idle, g_object_ref (backend),
                    g_object_unref);
 }
@@ -620,6 +643,7 @@ void
 sf_backend_quit_wait (SfBackend *backend)
 {
   g_return_if_fail (SF_IS_BACKEND (backend));
+  sf_handoff_send (backend);
   g_idle_add_full (G_PRIORITY_HIGH_IDLE, quit_wait_idle, g_object_ref (backend), g_object_unref);
 }
 
@@ -640,6 +664,13 @@ _sf_backend_set_clock (SfBackend *backend, gint64 (*clock) (void))
 {
   g_return_if_fail (SF_IS_BACKEND (backend));
   backend->clock = clock != NULL ? clock : wall_clock_seconds;
+}
+
+guint
+_sf_backend_get_operation (SfBackend *backend)
+{
+  g_return_val_if_fail (SF_IS_BACKEND (backend), 0);
+  return backend->operation;
 }
 
 gboolean

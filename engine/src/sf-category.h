@@ -4,6 +4,8 @@
 
 G_BEGIN_DECLS
 
+/* Every function may run on any thread; the texts returned are static and never freed. */
+
 /* Content categories as bit flags; the bit position is the category's index. */
 typedef enum
 {
@@ -29,7 +31,9 @@ typedef enum
 
 gint sf_category_to_index (SfCategory category);
 SfCategory sf_category_from_index (gint index);
+/* Static text. */
 const gchar *sf_category_get_display_name (SfCategory category);
+/* Static text. */
 const gchar *sf_category_to_string (SfCategory category);
 SfCategory sf_category_from_string (const gchar *name);
 gint sf_category_get_last_config_index (void);

@@ -5,6 +5,8 @@
 
 G_BEGIN_DECLS
 
+/* Every function may run on any thread; a key schedule is used by one thread at a time. */
+
 /* AES-128-CBC without padding, the cipher of password-protected archives. */
 #define SF_CRYPT_BLOCK_SIZE 16
 #define SF_CRYPT_KEY_SIZE 16
@@ -15,7 +17,8 @@ guint8 *sf_crypt_derive_key (const gchar *password);
 /* 16 bytes from GLib's random generator, the IV of a new stream. Free with g_free. */
 guint8 *sf_crypt_random_iv (void);
 
-/* A key schedule for encrypting (encrypt TRUE) or decrypting with the 16-byte key. */
+/* A key schedule for encrypting (encrypt TRUE) or decrypting with the 16-byte key. Free with
+ * EVP_CIPHER_CTX_free. */
 EVP_CIPHER_CTX *sf_crypt_schedule_new (const guint8 *key, gboolean encrypt);
 
 /* CBC over length bytes (a multiple of 16), chained from iv, from input into output (which may

@@ -22,6 +22,7 @@ typedef enum
   SF_ERROR_RESTORE_FAILED = 11
 } SfError;
 
+/* Any thread. */
 GQuark sf_error_quark (void);
 
 G_END_DECLS

@@ -7,6 +7,9 @@
 
 G_BEGIN_DECLS
 
+/* Events are made on a worker thread and handled and freed on the main thread; an event belongs to
+ * one thread at a time. */
+
 typedef enum
 {
   SF_EVENT_PROGRESS = 0,
@@ -55,6 +58,9 @@ typedef struct
 typedef struct
 {
   SfEventType type;
+  /* The operation whose worker sent it (set by the archiver when it posts); the backend drops
+   * events of any other operation, so a late event never reaches the next one. */
+  guint operation;
   union
   {
     SfEventProgress progress;
@@ -64,14 +70,21 @@ typedef struct
   };
 } SfEvent;
 
+/* Returns an event to free (sf_event_free), or to hand to sf_backend_post_event, which takes it. */
 SfEvent *sf_event_new_progress (gboolean finalizing, gint processed_files, gint total_files,
                                 gint percent, SfCategory category);
+/* The event holds a duplicate of file; free as above. */
 SfEvent *sf_event_new_conflict (SfEventConflictType type, GFile *file, glong first, glong second);
+/* The event holds a copy of error; free as above. */
 SfEvent *sf_event_new_error (const GError *error);
+/* The event holds its own reference to restore_failure; free as above. */
 SfEvent *sf_event_new_finished (guint64 processed_size, gint processed_files,
                                 SfCategory written_categories, SfRestoreFailure *restore_failure);
+/* Free as above. */
 SfEvent *sf_event_new_cancelled (void);
+/* Releases what the event holds. */
 void sf_event_free (SfEvent *event);
+/* Returns a copy (g_error_free). */
 GError *sf_event_get_error (SfEvent *event);
 
 G_END_DECLS

@@ -8,7 +8,8 @@ G_BEGIN_DECLS
  * from any thread; the translation below calls it itself. */
 void sf_i18n_init (void);
 
-/* The text shown for one of the engine's "back_fi_" logical IDs in the user's language. */
+/* The text shown for one of the engine's "back_fi_" logical IDs in the user's language. Borrowed
+ * from the catalogue, for the life of the process. Any thread. */
 const gchar *sf_i18n_translate (const gchar *logical_id);
 
 G_END_DECLS

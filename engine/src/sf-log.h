@@ -5,9 +5,11 @@
 G_BEGIN_DECLS
 
 /* Level 1 lines are errors, level 2 lines diagnostics. A line of level n is written when n is not
- * above the threshold set by sf_log_start. */
+ * above the threshold set by sf_log_start. Main thread, before any worker runs. */
 void sf_log_start (gint threshold);
+/* Main thread, once no worker runs. */
 void sf_log_stop (void);
+/* Any thread. */
 gboolean sf_log_enabled (gint level);
 
 G_END_DECLS

@@ -15,14 +15,17 @@ typedef struct
   SfCategory category;
 } SfPermanentFile;
 
-/* entries: a list of SfBackupUriInfo. Returns -1 when the file could not be created, else 0. */
+/* entries: a list of SfBackupUriInfo. Returns -1 when the file could not be created, else 0.
+ * entries stays the caller's. Main thread. */
 gint sf_backend_save_permanent_file_list (GSList *entries, const gchar *backups_uri,
                                           const gchar *backup_name);
-/* A list of SfPermanentFile, empty when the backup has no readable list. */
+/* A list of SfPermanentFile, empty when the backup has no readable list. Free with
+ * sf_backend_free_permanent_file_list. Any thread. */
 GSList *sf_backend_load_permanent_file_list (const gchar *backup_dir_path);
+/* Any thread. */
 void sf_backend_free_permanent_file_list (GSList *list);
 
-/* The part of filename after its last "/". */
+/* The part of filename after its last "/". Returns a copy (g_free). Any thread. */
 gchar *_sf_backend_parse_absolute_filename (const gchar *filename);
 
 G_END_DECLS

@@ -9,7 +9,7 @@ G_BEGIN_DECLS
 G_DECLARE_FINAL_TYPE (SfTargetMount, sf_target_mount, SF, TARGET_MOUNT, SfTarget)
 
 /* An available, not persistent target on the mount's root, named for the user; NULL when the
- * root cannot be queried. */
+ * root cannot be queried. Returns a new reference (g_object_unref). Main thread. */
 SfTarget *sf_target_mount_new (GMount *mount);
 
 G_END_DECLS

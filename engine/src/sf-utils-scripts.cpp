@@ -3,8 +3,12 @@
 #include "sf-backup-configurations.h"
 #include "sf-log.h"
 
+#include <gio/gio.h>
+#include <glib-unix.h>
 #include <glib/gstdio.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -14,6 +18,167 @@ const gchar *const error_log_name = "backup-restore-script-error-log";
 const gchar *const platform_release = "solano";
 /* What a script was told when it was killed by a signal: the shell's convention. */
 const gint signal_status_base = 128;
+/* How long a script has to end after being asked to on a cancel, before it is killed. */
+const gint64 termination_grace_us = 5 * G_USEC_PER_SEC;
+/* How often a running script is looked at while nothing else happens. */
+const gint check_interval_ms = 100;
+
+/* Runs in the child: the script and whatever it starts form a group that a cancel can end. */
+void
+start_own_group (gpointer)
+{
+  setpgid (0, 0);
+}
+
+/* One output pipe of a running script and what came through it. */
+struct ScriptPipe
+{
+  gint fd = -1;
+  GString *text = g_string_new (NULL);
+
+  ~ScriptPipe ()
+  {
+    if (fd >= 0)
+      close (fd);
+    g_string_free (text, TRUE);
+  }
+
+  /* Takes what the pipe holds now; closes it at its end. */
+  void drain ()
+  {
+    gchar buffer[4096];
+    while (fd >= 0)
+      {
+        gssize count = read (fd, buffer, sizeof buffer);
+        if (count > 0)
+          g_string_append_len (text, buffer, count);
+        else if (count < 0 && errno == EINTR)
+          continue;
+        else if (count < 0 && errno == EAGAIN)
+          return;
+        else
+          {
+            close (fd);
+            fd = -1;
+          }
+      }
+  }
+};
+
+/* A script started in a group of its own, watched until it has ended. */
+struct RunningScript
+{
+  GPid pid = 0;
+  ScriptPipe output;
+  ScriptPipe errors;
+  GCancellable *cancellable = NULL;
+  GPollFD cancel_poll = {};
+  gint wait_status = 0;
+  gboolean reaped = FALSE;
+  gint64 terminated_at = -1;
+  gboolean killed = FALSE;
+
+  explicit RunningScript (GCancellable *current) : cancellable (current)
+  {
+    if (cancellable != NULL && !g_cancellable_make_pollfd (cancellable, &cancel_poll))
+      cancellable = NULL;
+  }
+
+  ~RunningScript ()
+  {
+    if (cancellable != NULL)
+      g_cancellable_release_fd (cancellable);
+  }
+
+  void signal_group (gint signal_number)
+  {
+    if (kill (-pid, signal_number) != 0 && errno != ESRCH)
+      SF_LOG_WARNING ("Could not signal script %d: %s", (gint)pid, g_strerror (errno));
+  }
+
+  /* Once asked to end, what it started must be gone too before the cancel goes on. */
+  gboolean ended () const
+  {
+    return reaped && (terminated_at < 0 || killed || kill (-pid, 0) != 0);
+  }
+
+  void reap ()
+  {
+    pid_t result = waitpid (pid, &wait_status, WNOHANG);
+    if (result == pid)
+      reaped = TRUE;
+    else if (result < 0 && errno != EINTR)
+      {
+        SF_LOG_WARNING ("Lost script %d: %s", (gint)pid, g_strerror (errno));
+        wait_status = W_EXITCODE (255, 0);
+        reaped = TRUE;
+      }
+  }
+
+  /* A cancel asks the group to end, and kills it when it has not after the grace time. */
+  void answer_cancel ()
+  {
+    gint64 now = g_get_monotonic_time ();
+    if (terminated_at < 0 && g_cancellable_is_cancelled (cancellable))
+      {
+        SF_LOG_WARNING ("Cancelled: asking script %d to end", (gint)pid);
+        signal_group (SIGTERM);
+        terminated_at = now;
+      }
+    else if (terminated_at >= 0 && !killed && now - terminated_at >= termination_grace_us)
+      {
+        SF_LOG_WARNING ("Script %d did not end when asked: killing it", (gint)pid);
+        signal_group (SIGKILL);
+        killed = TRUE;
+      }
+  }
+
+  /* Waits a little for output or a cancel, and takes the output. */
+  void wait_a_little ()
+  {
+    GPollFD polled[3];
+    guint count = 0;
+    for (ScriptPipe *pipe : { &output, &errors })
+      if (pipe->fd >= 0)
+        polled[count++] = { pipe->fd, G_IO_IN | G_IO_HUP | G_IO_ERR, 0 };
+    if (cancellable != NULL && terminated_at < 0)
+      polled[count++] = cancel_poll;
+    g_poll (polled, count, check_interval_ms);
+    output.drain ();
+    errors.drain ();
+  }
+
+  void watch ()
+  {
+    for (;;)
+      {
+        if (!reaped)
+          reap ();
+        answer_cancel ();
+        if (ended ())
+          break;
+        wait_a_little ();
+      }
+    output.drain ();
+    errors.drain ();
+  }
+};
+
+/* Starts command_line without a shell; FALSE with error when it cannot be started. */
+gboolean
+start_script (const gchar *command_line, RunningScript *script, GError **error)
+{
+  g_auto (GStrv) argv = NULL;
+  if (!g_shell_parse_argv (command_line, NULL, &argv, error))
+    return FALSE;
+  if (!g_spawn_async_with_pipes (
+          NULL, argv, NULL, (GSpawnFlags)(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
+          start_own_group, NULL, &script->pid, NULL, &script->output.fd, &script->errors.fd, error))
+    return FALSE;
+  g_unix_set_fd_nonblocking (script->output.fd, TRUE, NULL);
+  g_unix_set_fd_nonblocking (script->errors.fd, TRUE, NULL);
+  return TRUE;
+}
 
 gint
 exit_status_of (gint wait_status)
@@ -79,6 +244,11 @@ run_script (const gchar *application, const gchar *script, const std::string &wo
       command_line += std::string (" ") + platform_release + " " + quoted_list;
     }
 
+  if (g_cancellable_is_cancelled (g_cancellable_get_current ()))
+    {
+      SF_LOG_DEBUG ("Cancelled, script not run: %s", script);
+      return;
+    }
   SF_LOG_DEBUG ("Executing script: %s", script);
   gint exit_status = -1;
   gboolean started = sf_utils_execute_script (command_line.c_str (), &exit_status);
@@ -101,21 +271,20 @@ sf_utils_execute_script (const gchar *command_line, gint *exit_status)
 
   gint64 started_at = g_get_real_time () / G_USEC_PER_SEC;
   SF_LOG_DEBUG ("Executing --- \n%s\n---", command_line);
-  g_autofree gchar *output = NULL;
-  g_autofree gchar *error_output = NULL;
   g_autoptr (GError) error = NULL;
-  gint wait_status = 0;
-  gboolean started
-      = g_spawn_command_line_sync (command_line, &output, &error_output, &wait_status, &error);
-  if (output != NULL && output[0] != '\0')
-    SF_LOG_DEBUG ("Script output in next line\n%s\n----", output);
-  if (error_output != NULL && error_output[0] != '\0')
-    SF_LOG_DEBUG ("Script errorinfo in next line \n%s\n---", error_output);
+  RunningScript script (g_cancellable_get_current ());
+  gboolean started = start_script (command_line, &script, &error);
+  if (started)
+    script.watch ();
+  if (script.output.text->len > 0)
+    SF_LOG_DEBUG ("Script output in next line\n%s\n----", script.output.text->str);
+  if (script.errors.text->len > 0)
+    SF_LOG_DEBUG ("Script errorinfo in next line \n%s\n---", script.errors.text->str);
   if (error != NULL)
     SF_LOG_DEBUG ("script returned error in next line \n%s\n", error->message);
 
   /* A script that could not be started has no status of its own. */
-  gint status = started ? exit_status_of (wait_status) : -1;
+  gint status = started ? exit_status_of (script.wait_status) : -1;
   if (exit_status != NULL)
     *exit_status = status;
 

@@ -36,13 +36,21 @@ set_errno_error (GError **error, int number, const gchar *what, const gchar *pat
 
 /* At most SF_XML_READER_MAX_SIZE + 1 bytes, so that a larger file shows itself. */
 gchar *
-read_bounded (int descriptor, const gchar *path, gsize *size, GError **error)
+read_bounded (int descriptor, const gchar *path, gsize expected, gsize *size, GError **error)
 {
-  g_autofree gchar *buffer = (gchar *)g_malloc (SF_XML_READER_MAX_SIZE + 1);
+  /* Sized for the file as it was when opened, grown only if it grows while read: most records
+   * are a few hundred bytes, and the limit is a megabyte. */
+  gsize capacity = MIN (expected, (gsize)SF_XML_READER_MAX_SIZE) + 1;
+  g_autofree gchar *buffer = (gchar *)g_malloc (capacity);
   gsize total = 0;
   while (total < SF_XML_READER_MAX_SIZE + 1)
     {
-      ssize_t got = read (descriptor, buffer + total, SF_XML_READER_MAX_SIZE + 1 - total);
+      if (total == capacity)
+        {
+          capacity = MIN (capacity * 2, (gsize)SF_XML_READER_MAX_SIZE + 1);
+          buffer = (gchar *)g_realloc (buffer, capacity);
+        }
+      ssize_t got = read (descriptor, buffer + total, capacity - total);
       if (got < 0 && errno == EINTR)
         continue;
       if (got < 0)
@@ -114,7 +122,7 @@ sf_xml_reader_read_file (const gchar *path, GError **error)
       return NULL;
     }
   gsize size = 0;
-  g_autofree gchar *contents = read_bounded (descriptor, path, &size, error);
+  g_autofree gchar *contents = read_bounded (descriptor, path, (gsize)status.st_size, &size, error);
   close (descriptor);
   if (contents == NULL)
     return NULL;

@@ -7,6 +7,7 @@
 #include <gio/gio.h>
 
 #include <cstdio>
+#include <cstring>
 
 struct _SfZipReader
 {
@@ -22,6 +23,7 @@ struct _SfZipReader
   guint entry_index;       /* of the current entry in the central directory, from 1 */
   const gchar *entry_name; /* of the current entry, NULL between entries */
   gchar *repaired_name;    /* shown for an entry whose stored name is not UTF-8 */
+  gboolean empty;          /* an archive of no entries, which the library does not recognise */
 };
 
 namespace
@@ -95,6 +97,37 @@ fail_entry (SfZipReader *reader, GError **error)
   return -1;
 }
 
+/* Length and signature of the end-of-central-directory record, the whole of an archive without
+ * entries apart from its comment. */
+constexpr gsize END_RECORD_SIZE = 22;
+constexpr guint8 END_RECORD_SIGNATURE[] = { 'P', 'K', 5, 6 };
+constexpr gsize MAX_COMMENT_SIZE = 0xffff;
+
+guint16
+little_endian_16 (const guint8 *bytes)
+{
+  return (guint16)(bytes[0] | bytes[1] << 8);
+}
+
+/* Whether source is a well-formed archive without entries: one end record that counts none and
+ * whose comment reaches exactly to the end. Leaves the source at its start. */
+gboolean
+is_empty_archive (GsfInput *source)
+{
+  gsf_off_t size = gsf_input_size (source);
+  if (size < (gsf_off_t)END_RECORD_SIZE || size > (gsf_off_t)(END_RECORD_SIZE + MAX_COMMENT_SIZE))
+    return FALSE;
+  const guint8 *record = gsf_input_read (source, END_RECORD_SIZE, NULL);
+  gboolean empty
+      = record != NULL && memcmp (record, END_RECORD_SIGNATURE, sizeof END_RECORD_SIGNATURE) == 0;
+  /* Disk numbers, entry counts, directory size and offset: all zero. */
+  for (gsize offset = 4; empty && offset < 20; offset++)
+    empty = record[offset] == 0;
+  empty = empty && little_endian_16 (record + 20) == size - (gsf_off_t)END_RECORD_SIZE;
+  gsf_input_seek (source, 0, G_SEEK_SET);
+  return empty;
+}
+
 gboolean
 open_archive (SfZipReader *reader)
 {
@@ -162,7 +195,9 @@ sf_zip_reader_new (GsfInput *source, GError **error)
   reader->source = GSF_INPUT (g_object_ref (source));
   reader->block = static_cast<guint8 *> (g_malloc (BLOCK_SIZE));
   Utf8Scope utf8;
-  if (!open_archive (reader))
+  gsf_input_seek (source, 0, G_SEEK_SET); /* the library takes positions from the start */
+  reader->empty = is_empty_archive (source);
+  if (!reader->empty && !open_archive (reader))
     {
       if (reader->archive == NULL)
         g_set_error (error, G_IO_ERROR, G_IO_ERROR_FAILED, "Could not read a ZIP archive");
@@ -185,6 +220,8 @@ sf_zip_reader_next_entry (SfZipReader *reader, SfZipEntry *entry, GError **error
   g_clear_error (&reader->entry_error);
   if (reader->first_error != NULL)
     return fail (reader, error);
+  if (reader->empty)
+    return FALSE;
   Utf8Scope utf8;
   if (reader->needs_reopen && !reopen_after_entry (reader))
     return fail (reader, error);

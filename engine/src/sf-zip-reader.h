@@ -5,6 +5,8 @@
 
 G_BEGIN_DECLS
 
+/* A reader is used by one thread at a time. */
+
 /* Reads a ZIP archive entry by entry, in the order of its central directory, from a seekable
  * GsfInput. A damaged or foreign file gives a GError in the G_IO_ERROR domain
  * (G_IO_ERROR_INVALID_DATA for damaged content), never partial success. Damage confined to one
@@ -24,7 +26,8 @@ typedef struct
   gboolean name_valid; /* FALSE when the stored name is not UTF-8: name is then a repaired copy */
 } SfZipEntry;
 
-/* Holds a reference to source. */
+/* Holds a reference to source. Returns a reader to free with sf_zip_reader_free. An archive without
+ * entries, just its end record, reads as empty. */
 SfZipReader *sf_zip_reader_new (GsfInput *source, GError **error);
 
 /* Moves to the next entry, skipping what is left of the current one. FALSE at the end (error

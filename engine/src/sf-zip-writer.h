@@ -5,13 +5,16 @@
 
 G_BEGIN_DECLS
 
+/* A writer is used by one thread at a time. */
+
 /* Writes a ZIP archive entry by entry into a GsfOutput. Entries are streamed: their size need not
  * be known in advance, and data goes out deflated as it is written. Failures are GErrors in the
  * G_IO_ERROR domain; a failing sink gives its own message. After a failure every later call fails
  * with the same error. */
 typedef struct _SfZipWriter SfZipWriter;
 
-/* Holds a reference to sink; the sink is neither closed nor unreferenced by the writer's close. */
+/* Holds a reference to sink; the sink is neither closed nor unreferenced by the writer's close.
+ * Returns a writer to free with sf_zip_writer_free. */
 SfZipWriter *sf_zip_writer_new (GsfOutput *sink, GError **error);
 
 /* Starts a regular file entry named name (UTF-8, stored as given) with the permission bits

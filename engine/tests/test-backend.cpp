@@ -281,14 +281,17 @@ TEST_F (Backend, ProgressPercentIsClampedAndTheWatchdogGivesOneSecondChance)
         posted = true;
         GThread *thread = g_thread_new (
             "poster",
-            +[] (gpointer) -> gpointer {
-              sf_backend_post_event (
-                  backend (), sf_event_new_progress (FALSE, 777, 1, 130, SF_CATEGORY_CONTACTS));
-              sf_backend_post_event (
-                  backend (), sf_event_new_progress (FALSE, 778, 1, -5, SF_CATEGORY_CONTACTS));
+            +[] (gpointer operation) -> gpointer {
+              for (auto [files, percent] : { std::pair (777, 130), std::pair (778, -5) })
+                {
+                  SfEvent *event
+                      = sf_event_new_progress (FALSE, files, 1, percent, SF_CATEGORY_CONTACTS);
+                  event->operation = GPOINTER_TO_UINT (operation);
+                  sf_backend_post_event (backend (), event);
+                }
               return NULL;
             },
-            NULL);
+            GUINT_TO_POINTER (_sf_backend_get_operation (backend ())));
         g_thread_join (thread);
         return;
       }

@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,9 @@ public:
   /* How many messages contain text. */
   size_t count (const std::string &text) const;
   void clear ();
+  /* Calls hook with every message from now on, on the thread that logs it and as it is logged, so
+   * a test can hold a worker at a precise point. An empty hook ends that. */
+  void set_hook (std::function<void (const std::string &message)> hook);
   /* Writes every line above debug level to standard error: the engine's own account of what went
    * wrong in a failed test. */
   void print_problems () const;
@@ -36,8 +41,10 @@ private:
   static void handle (const gchar *domain, GLogLevelFlags level, const gchar *message,
                       gpointer data);
 
-  mutable GMutex mutex_;
+  /* A C++ mutex, not a GMutex: ThreadSanitizer sees through it. */
+  mutable std::mutex mutex_;
   std::vector<Line> lines_;
+  std::function<void (const std::string &)> hook_;
   guint handler_;
   GLogLevelFlags old_fatal_mask_;
 };

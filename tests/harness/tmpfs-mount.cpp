@@ -4,7 +4,7 @@
 #include <glib/gstdio.h>
 #include <sys/mount.h>
 
-TmpfsMount::TmpfsMount (const std::string &size)
+TmpfsMount::TmpfsMount (const std::string &size, const std::string &options)
 {
   g_autoptr (GError) error = NULL;
   g_autofree gchar *dir = g_dir_make_tmp ("tmpfs-XXXXXX", &error);
@@ -14,8 +14,8 @@ TmpfsMount::TmpfsMount (const std::string &size)
       return;
     }
   path_ = dir;
-  std::string options = "size=" + size + ",mode=0755";
-  if (mount ("tmpfs", dir, "tmpfs", 0, options.c_str ()) != 0)
+  std::string all_options = "size=" + size + ",mode=0755" + (options.empty () ? "" : "," + options);
+  if (mount ("tmpfs", dir, "tmpfs", 0, all_options.c_str ()) != 0)
     {
       reason_ = g_strerror (errno);
       return;

@@ -8,7 +8,8 @@
 class TmpfsMount
 {
 public:
-  explicit TmpfsMount (const std::string &size = "1M");
+  /* options are further mount options, such as "ro" or "nr_inodes=2". */
+  explicit TmpfsMount (const std::string &size = "1M", const std::string &options = "");
   ~TmpfsMount ();
   TmpfsMount (const TmpfsMount &) = delete;
   TmpfsMount &operator= (const TmpfsMount &) = delete;
