@@ -87,13 +87,14 @@ BackupMainView::BackupMainView (QWidget *parent, bool finishRestore, bool servic
 
   initBackupEngine ();
   buildPage ();
-  translateUi ();
   connect (this, &BackupMainView::signalBackendProgress, this, &BackupMainView::slotProgressUpdated,
            Qt::DirectConnection);
   connect (this, &BackupMainView::signalBackendListLoadingComplete, this,
            &BackupMainView::slotLoadBackupList, Qt::QueuedConnection);
   connect (this, &BackupMainView::signalBackendItemProgress, progressReporter,
            &ProgressReporter::slotActualProgressChanged, Qt::QueuedConnection);
+  /* Loads the first list, so only after the connections. */
+  translateUi ();
 
   if (isNeededToInvokePackageManager ())
     QMetaObject::invokeMethod (
@@ -384,6 +385,14 @@ BackupMainView::setupBackupsInfo ()
       TRACE ("Backend is busy, no UI update");
       return;
     }
+  if (listRefreshing)
+    {
+      /* The manager ignores a load while one runs, and that one may have read the targets
+       * before this change: load again once it is in. */
+      TRACE ("List is loading, loading again afterwards");
+      reloadAfterLoad = true;
+      return;
+    }
   listRefreshing = true;
   newBackupButton->setEnabled (false);
   showLoading (true);
@@ -440,6 +449,11 @@ BackupMainView::backupListLoadingComplete ()
   listRefreshing = false;
   showLoading (false);
   newBackupButton->setEnabled (!isBusy ());
+  if (reloadAfterLoad)
+    {
+      reloadAfterLoad = false;
+      setupBackupsInfo ();
+    }
 }
 
 void

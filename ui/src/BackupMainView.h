@@ -251,6 +251,7 @@ private:
   bool listRefreshing = false;
   bool firstLoad = true;
   bool openDialogAfterLoad = false;
+  bool reloadAfterLoad = false;
   SfBackupInfo *selectedBackup = nullptr;
   QList<SfBackupInfo *> backups;
   QString pendingNote;

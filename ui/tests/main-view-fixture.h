@@ -101,8 +101,8 @@ protected:
   void setBattery (double percentage)
   {
     upower->call_mock ("SetupDisplayDevice",
-                       g_variant_new ("(uuddddxxbsu)", 2u, discharging, percentage, 10.0, 50.0,
-                                      1.0, (gint64)3600, (gint64)0, TRUE, "battery", 1u));
+                       g_variant_new ("(uuddddxxbsu)", 2u, discharging, percentage, 10.0, 50.0, 1.0,
+                                      (gint64)3600, (gint64)0, TRUE, "battery", 1u));
   }
 
   /* What the daemon answers from now on; state (when given) is signalled as a change. */
@@ -126,8 +126,7 @@ protected:
     return view->findChild<QStackedWidget *> ("views")->currentWidget ();
   }
 
-  template <typename T>
-  T *visible (const QString &name = QString ()) const
+  template <typename T> T *visible (const QString &name = QString ()) const
   {
     for (T *widget : view->findChildren<T *> (name))
       if (widget->isVisible ())
