@@ -1,6 +1,10 @@
 #pragma once
 
+/* GIO names a struct member "signals", a Qt keyword: engine headers are read without it. */
+#pragma push_macro("signals")
+#undef signals
 #include "sf-backend.h"
+#pragma pop_macro("signals")
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,11 @@
 #pragma once
 
+/* GIO names a struct member "signals", a Qt keyword: engine headers are read without it. */
+#pragma push_macro("signals")
+#undef signals
 #include "sf-backend.h"
 #include "sf-target-fake.h"
+#pragma pop_macro("signals")
 
 #include "EngineOwner.h"
 
