@@ -1,9 +1,12 @@
 #include "main-view-fixture.h"
 
 #include "sf-category.h"
+#include "sf-utils.h"
 
+#include "BackupLastStateInfo.h"
 #include "BackupList.h"
 #include "PasswordQuerySheet.h"
+#include "RestoreDeleteFileQueryDialog.h"
 #include "RestoreEngine.h"
 #include "StartRestoreQueryDialog.h"
 #include "UsbModeWatcher.h"
@@ -280,4 +283,129 @@ TEST_F (MainView, ProtectedBackupIsMarkedAndRestoresOnlyWithItsPassword)
   ASSERT_TRUE (finished.wait (waitMs));
   EXPECT_EQ (readFile (home + "/settings.db"), "settings");
   ASSERT_TRUE (QTest::qWaitFor ([this] { return !view->isVisible (); }, waitMs));
+}
+
+TEST_F (MainView, DeleteAsksFirstAndRemovesOnlyTheChosenBackup)
+{
+  configure ();
+  writeRecord ("Kept", 1000);
+  writeRecord ("Chosen", 1000);
+  openView ();
+  ASSERT_EQ (view->currentBackups ().size (), 2);
+  SfBackupInfo *chosen = nullptr;
+  for (SfBackupInfo *info : view->currentBackups ())
+    if (g_strcmp0 (sf_backup_info_get_name (info), "Chosen") == 0)
+      chosen = info;
+  ASSERT_NE (chosen, nullptr);
+
+  view->listDeleteRequested (chosen);
+  RestoreDeleteFileQueryDialog *query = visible<RestoreDeleteFileQueryDialog> ();
+  ASSERT_NE (query, nullptr);
+  EXPECT_TRUE (query->text ().contains ("Chosen")) << qPrintable (query->text ());
+  query->button (QDialogButtonBox::No)->click ();
+  QCoreApplication::processEvents ();
+  EXPECT_TRUE (QDir (cardRoot () + "/.backups/Chosen").exists ());
+  EXPECT_EQ (view->currentBackups ().size (), 2);
+
+  QSignalSpy listed (view, &BackupMainView::backupsUpdated);
+  view->listDeleteRequested (chosen);
+  visible<RestoreDeleteFileQueryDialog> ()->button (QDialogButtonBox::Yes)->click ();
+  ASSERT_TRUE (listed.wait (waitMs));
+  EXPECT_EQ (listedNames (), QStringList{ "Kept" });
+  EXPECT_FALSE (QDir (cardRoot () + "/.backups/Chosen").exists ());
+  EXPECT_TRUE (QDir (cardRoot () + "/.backups/Kept").exists ());
+
+  /* Names from the desktop suite never reach above the backups folder. */
+  for (const char *name : { "", ".", "..", "/", "../.backups" })
+    EXPECT_FALSE (view->removeBackupByName (name)) << '"' << name << '"';
+  EXPECT_TRUE (QDir (cardRoot () + "/.backups/Kept").exists ());
+  EXPECT_TRUE (view->removeBackupByName ("Kept"));
+  EXPECT_FALSE (QDir (cardRoot () + "/.backups/Kept").exists ());
+}
+
+TEST_F (MainView, PackageManagerIsOfferedOnceAfterApplicationsWereRestoredAndCalledOnAccept)
+{
+  DBusMock packageManager (G_BUS_TYPE_SESSION, "com.korvel.package_manager_ui",
+                           "/com/korvel/package_manager_ui", "com.korvel.package_manager_ui");
+  packageManager.add_method ("show_restore_page", "", "", "");
+  configure ();
+
+  /* Nothing to install when no application list came back. */
+  ASSERT_TRUE (sf_utils_write_last_restore (NULL, SF_CATEGORY_CONTACTS, 10));
+  openView ();
+  EXPECT_EQ (box ("qtn_back_launch_installations"), nullptr);
+  delete view;
+
+  ASSERT_TRUE (sf_utils_write_last_restore (NULL, SF_CATEGORY_APPLICATIONS, 10));
+  openView ();
+  ASSERT_TRUE (QTest::qWaitFor ([this] { return box ("qtn_back_launch_installations"); }));
+  box ("qtn_back_launch_installations")->button (QDialogButtonBox::Cancel)->click ();
+  QCoreApplication::processEvents ();
+  EXPECT_TRUE (view->isVisible ()) << "the ordinary window stays";
+  delete view;
+  openView ();
+  QCoreApplication::processEvents ();
+  EXPECT_EQ (box ("qtn_back_launch_installations"), nullptr) << "asked once";
+  delete view;
+
+  /* Started only to finish a restore: the question, the hand-over, then the window closes. */
+  ASSERT_TRUE (sf_utils_write_last_restore (NULL, SF_CATEGORY_APPLICATIONS, 10));
+  view = new BackupMainView (nullptr, true, false);
+  view->show ();
+  ASSERT_TRUE (QTest::qWaitFor ([this] { return box ("qtn_back_launch_installations"); }));
+  EXPECT_TRUE (packageManager.calls ().empty ()) << "only an accepted question calls";
+  box ("qtn_back_launch_installations")->button (QDialogButtonBox::Ok)->click ();
+  ASSERT_EQ (packageManager.wait_for_calls ("show_restore_page", 1), 1u);
+  EXPECT_EQ (packageManager.calls ().size (), 1u) << "the declined question did not call";
+  EXPECT_EQ (packageManager.calls ().front ().args, "()");
+  ASSERT_TRUE (QTest::qWaitFor ([this] { return !view->isVisible (); }));
+}
+
+TEST (InterruptedOperation, IsReportedOnceAndOnlyTheNamedIncompleteBackupIsRemoved)
+{
+  ensureApplication ();
+  DBusMock notifications (G_BUS_TYPE_SESSION, "org.freedesktop.Notifications",
+                          "/org/freedesktop/Notifications", "org.freedesktop.Notifications");
+  notifications.add_method ("Notify", "susssasa{sv}i", "u", "ret = 1");
+  QString backups = QDir::homePath () + "/MyDocs/.backups";
+  QDir ().mkpath (backups + "/Backup2");
+  QDir ().mkpath (backups + "/Backup3/contacts");
+  BackupLastStateInfo lastState;
+
+  BackupMainView::showInterruptedNotificationIfNeeded ();
+  lastState.lockBackupInfo ("Backup3");
+  BackupMainView::showInterruptedNotificationIfNeeded ();
+  ASSERT_EQ (notifications.wait_for_calls ("Notify", 1), 1u) << "nothing to report at first";
+  EXPECT_NE (
+      notifications.calls ()[0].args.find (qtTrId ("qtn_back_backupinterrupted").toStdString ()),
+      std::string::npos)
+      << notifications.calls ()[0].args;
+  EXPECT_FALSE (QDir (backups + "/Backup3").exists ());
+  EXPECT_TRUE (QDir (backups + "/Backup2").exists ());
+
+  /* A marker naming a folder above the backup does not get it removed. */
+  for (const char *hostile : { "..", ".", "../.backups" })
+    {
+      lastState.lockBackupInfo (hostile);
+      BackupMainView::showInterruptedNotificationIfNeeded ();
+      EXPECT_TRUE (QDir (backups + "/Backup2").exists ()) << hostile;
+    }
+
+  lastState.lockRestoreInfo ();
+  BackupMainView::showInterruptedNotificationIfNeeded ();
+  BackupMainView::showInterruptedNotificationIfNeeded ();
+  ASSERT_EQ (notifications.wait_for_calls ("Notify", 5), 5u);
+  EXPECT_NE (
+      notifications.calls ()[4].args.find (qtTrId ("qtn_back_restoreinterrupted").toStdString ()),
+      std::string::npos)
+      << notifications.calls ()[4].args;
+  /* Reported once: the next report is of a new marker. */
+  BackupMainView::showInterruptedNotificationIfNeeded ();
+  lastState.lockBackupInfo ("Backup9");
+  BackupMainView::showInterruptedNotificationIfNeeded ();
+  ASSERT_EQ (notifications.wait_for_calls ("Notify", 6), 6u);
+  EXPECT_NE (
+      notifications.calls ()[5].args.find (qtTrId ("qtn_back_backupinterrupted").toStdString ()),
+      std::string::npos)
+      << notifications.calls ()[5].args;
 }
