@@ -106,6 +106,13 @@ runCommand (const QString &command)
   g_strfreev (arguments);
 }
 
+QString
+shellQuoted (const QString &text)
+{
+  g_autofree gchar *quoted = g_shell_quote (text.toUtf8 ().constData ());
+  return QString::fromUtf8 (quoted);
+}
+
 /* The sandbox has no memory card: the home folder stands in for the card's mount point. */
 void
 doFakeMountForDevSandbox ()
@@ -116,13 +123,9 @@ doFakeMountForDevSandbox ()
   QString documents = homeDir + QStringLiteral ("/MyDocs");
   g_setenv ("FAKE_MMC_DIR", homeDir.toUtf8 ().constData (), TRUE);
   g_setenv ("INTERNAL_MMC_MOUNTPOINT", documents.toUtf8 ().constData (), TRUE);
-  runCommand (QStringLiteral ("mkdir -p %1")
-                  .arg (QString::fromUtf8 (g_shell_quote (documents.toUtf8 ().constData ()))));
-  runCommand (QStringLiteral ("%1 %2%3").arg (
-      QStringLiteral ("touch"),
-      QString::fromUtf8 (
-          g_shell_quote ((documents + QStringLiteral ("/mounted")).toUtf8 ().constData ())),
-      QString ()));
+  runCommand (QStringLiteral ("mkdir -p %1").arg (shellQuoted (documents)));
+  runCommand (
+      QStringLiteral ("touch %1").arg (shellQuoted (documents + QStringLiteral ("/mounted"))));
 }
 
 /* SAFEHOLD_DATA_DIR lets a build tree run with its own data; the installed one otherwise. */

@@ -105,7 +105,7 @@ TEST_F (SafeholdProgramTest, SecondStartAndLaunchRequestsReachTheRunningProgram)
   sendShutdown ();
   ASSERT_TRUE (first->waitForFinished (waitMs));
   EXPECT_EQ (first->exitStatus (), QProcess::NormalExit);
-  EXPECT_EQ (first->exitCode (), 0);
+  EXPECT_EQ (first->exitCode (), 0) << first->readAllStandardError ().constData ();
   EXPECT_TRUE (applicationLockIsFree ());
 }
 
@@ -181,7 +181,7 @@ TEST_F (SafeholdProgramTest, DesktopSuiteBacksUpWipesAndRestoresThroughTheRunnin
       << output.constData ();
   // The program closes after a backup exchange.
   ASSERT_TRUE (backup->waitForFinished (waitMs));
-  EXPECT_EQ (backup->exitCode (), 0);
+  EXPECT_EQ (backup->exitCode (), 0) << backup->readAllStandardError ().constData ();
   // A backup packs the export area and removes it; the settings databases stay in place.
   EXPECT_FALSE (QFileInfo::exists (contacts));
   EXPECT_EQ (LumoSuiteTransfer::categoriesOf (transfers.path () + "/contacts.transfer", nullptr),
