@@ -20,15 +20,29 @@ application ()
   return app;
 }
 
+/* gdbus, a client written by nobody here, against the session bus; its printed answer. */
+QByteArray
+gdbus (const QStringList &arguments)
+{
+  QProcess gdbus;
+  gdbus.start ("gdbus", arguments);
+  gdbus.waitForFinished ();
+  return gdbus.readAllStandardOutput ().trimmed ();
+}
+
 QByteArray
 launch (const QString &command)
 {
-  QProcess gdbus;
-  gdbus.start ("gdbus",
-               { "call", "--session", "--dest", "com.korvel.backup", "--object-path",
-                 "/com/korvel/backup/app", "--method", "com.korvel.backup.launch", command });
-  gdbus.waitForFinished ();
-  return gdbus.readAllStandardOutput ().trimmed ();
+  return gdbus ({ "call", "--session", "--dest", "com.korvel.backup", "--object-path",
+                  "/com/korvel/backup/app", "--method", "com.korvel.backup.launch", command });
+}
+
+QByteArray
+suiteRequest (const QString &operation, const QString &command, qint64 size)
+{
+  return gdbus ({ "call", "--session", "--dest", "com.korvel.backup.plugin", "--object-path",
+                  "/com/korvel/backup", "--method", "com.korvel.backup.plugin.request", "--",
+                  operation, command, QString::number (size) });
 }
 
 bool
@@ -204,4 +218,42 @@ TEST_F (SafeholdProgramTest, DesktopSuiteBacksUpWipesAndRestoresThroughTheRunnin
   EXPECT_EQ (vigil->wait_for_calls ("req_reboot", 1), 1u);
   sendShutdown ();
   EXPECT_TRUE (restore->waitForFinished (waitMs));
+}
+
+TEST_F (SafeholdProgramTest, GdbusSeesTheSuiteInterfaceAndACloseOneByteOffStartsNothing)
+{
+  start ({ "--service-mode" });
+  ASSERT_TRUE (waitForTrace ("safehold::main::registerObject: /com/korvel/backup: true"));
+  QByteArray xml = gdbus ({ "introspect", "--session", "--xml", "--dest",
+                            "com.korvel.backup.plugin", "--object-path", "/com/korvel/backup" });
+  EXPECT_TRUE (xml.contains ("  <interface name=\"com.korvel.backup.plugin\">\n"
+                             "    <method name=\"request\">\n"
+                             "      <arg name=\"operation\" type=\"s\" direction=\"in\"/>\n"
+                             "      <arg name=\"command\" type=\"s\" direction=\"in\"/>\n"
+                             "      <arg name=\"fileSize\" type=\"i\" direction=\"in\"/>\n"
+                             "      <arg name=\"result\" type=\"i\" direction=\"out\"/>\n"
+                             "      <arg name=\"filePath\" type=\"s\" direction=\"out\"/>\n"
+                             "    </method>\n"
+                             "    <method name=\"cancel\"/>\n"
+                             "  </interface>\n"))
+      << xml.constData ();
+
+  const QByteArray tmp = (home + "/MyDocs/.tmp").toUtf8 ();
+  EXPECT_EQ (suiteRequest ("open", "200", 0), "(0, '" + tmp + "')");
+  EXPECT_EQ (suiteRequest ("open", "2", 0), "(0, '" + tmp + "/calendar')");
+  QTemporaryDir sources;
+  writeFile (sources.filePath ("meta"), "meta");
+  writeFile (sources.filePath ("organizer"), "organizer");
+  QString error;
+  ASSERT_TRUE (LumoSuiteTransfer::merge (
+      { { 0, sources.filePath ("meta") }, { 8, sources.filePath ("organizer") } },
+      home + "/MyDocs/.tmp/calendar", &error))
+      << error.toStdString ();
+  qint64 size = QFileInfo (home + "/MyDocs/.tmp/calendar").size ();
+  EXPECT_EQ (suiteRequest ("close", "2", size + 1), "(0, '" + tmp + "/calendar')");
+  // A start would follow the reply within milliseconds; a second is plenty to see none.
+  QThread::msleep (1000);
+  EXPECT_FALSE (trace ().contains ("Inside BackupService::startRestore"));
+  EXPECT_EQ (suiteRequest ("close", "2", size), QByteArray ("(0, '')"));
+  EXPECT_TRUE (waitForTrace ("Inside BackupService::startRestore"));
 }
