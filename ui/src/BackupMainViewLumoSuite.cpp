@@ -6,19 +6,13 @@
 #include "BackupEngine.h"
 #include "BackupRestoreErrorUtils.h"
 #include "BackupRestoreUtils.h"
+#include "BackupService.h"
 #include "RestoreEngine.h"
 #include "Tracing.h"
 #include "WindowProperties.h"
 
 #include <QCoreApplication>
 #include <QUrl>
-
-/* The desktop-suite service joins the program in its own change; until then nothing serves the
- * suite. */
-#if __has_include("BackupService.h")
-#include "BackupService.h"
-#define SAFEHOLD_HAS_SUITE_SERVICE 1
-#endif
 
 namespace
 {
@@ -29,11 +23,7 @@ const int backupNoSpace = 102;
 bool
 BackupMainView::isLumoRequestsRunning () const
 {
-#ifdef SAFEHOLD_HAS_SUITE_SERVICE
   return backupService != nullptr && backupService->isServingRequests ();
-#else
-  return false;
-#endif
 }
 
 void
