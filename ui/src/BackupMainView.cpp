@@ -45,6 +45,26 @@ const char *const cachedIds[] = { "qtn_back_settingsreboot", "qtn_back_no_close_
                                   "qtn_back_no_close_during_restore_tit", "qtn_back_stop_restore",
                                   "qtn_back_restoreinterrupted" };
 
+/* Whether the interrupted backup at path was written whole: the engine describes a backup only
+ * once its archives are complete, and then removes the packed originals from the export areas,
+ * so a backup described after its marker was set may be the only copy of those files. */
+bool
+interruptedBackupIsWhole (const QString &path, const QString &markerPath)
+{
+  QFileInfo marker (markerPath);
+  g_autoptr (GFile) directory = g_file_new_for_path (QFile::encodeName (path).constData ());
+  SfBackupInfo *info = sf_backup_info_new_from_directory (directory);
+  if (info == nullptr || !marker.exists ())
+    {
+      if (info != nullptr)
+        sf_backup_info_unref (info);
+      return false;
+    }
+  qint64 described = sf_backup_info_get_timestamp (info);
+  sf_backup_info_unref (info);
+  return described >= marker.lastModified ().toSecsSinceEpoch ();
+}
+
 QLabel *
 centredText (const char *name)
 {
@@ -624,17 +644,27 @@ BackupMainView::showInterruptedNotificationIfNeeded ()
         {
           TRACE ("Last Backup Name = " + name);
           QString path = QDir::homePath () + QStringLiteral ("/MyDocs/.backups/") + name;
-          TRACE ("Removing incomplete backup = " + path);
-          if (!name.contains ('/') && name != QLatin1String ("..") && name != QLatin1String ("."))
-            BackupRestoreUtils::deleteFileRecursively (path);
+          bool nameIsSafe
+              = !name.contains ('/') && name != QLatin1String ("..") && name != QLatin1String (".");
+          if (nameIsSafe && interruptedBackupIsWhole (path, lastState.getBackupLockFileName ()))
+            {
+              TRACE ("The interrupted backup was written whole, keeping it: " + path);
+              text.clear ();
+            }
+          else if (nameIsSafe)
+            {
+              TRACE ("Removing incomplete backup = " + path);
+              BackupRestoreUtils::deleteFileRecursively (path);
+            }
         }
     }
   else if (lastState.isRestoreOpInterrupted ())
     text = qtTrId ("qtn_back_restoreinterrupted");
-  if (text.isEmpty ())
-    return;
-  TkNotification::publish (QStringLiteral ("device.error"), QString (), text);
-  TkFeedback ().play (QStringLiteral ("warning_snd"));
+  if (!text.isEmpty ())
+    {
+      TkNotification::publish (QStringLiteral ("device.error"), QString (), text);
+      TkFeedback ().play (QStringLiteral ("warning_snd"));
+    }
   lastState.unlockBackupInfo ();
   lastState.unlockRestoreInfo ();
 }

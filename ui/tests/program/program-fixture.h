@@ -62,6 +62,7 @@ protected:
     QDir (home + "/.contacts").removeRecursively ();
     QDir (home + "/.config").removeRecursively ();
     QFile::remove (home + "/imported.vcf");
+    QDir (home + "/imported").removeRecursively ();
   }
 
   QProcessEnvironment environment () const
@@ -77,11 +78,14 @@ protected:
     return env;
   }
 
-  /* Starts the program; it runs until the test ends it or the fixture kills it. */
-  QProcess *start (const QStringList &arguments = {})
+  /* Starts the program, with extra set in its environment; it runs until the test ends it or
+   * the fixture kills it. */
+  QProcess *start (const QStringList &arguments = {}, const QProcessEnvironment &extra = {})
   {
     auto *process = new QProcess;
-    process->setProcessEnvironment (environment ());
+    QProcessEnvironment env = environment ();
+    env.insert (extra);
+    process->setProcessEnvironment (env);
     process->start (SAFEHOLD_PROGRAM, arguments);
     processes.push_back (process);
     return process;
