@@ -176,7 +176,11 @@ backupOne (Phone &phone, const ContentType &type, const QString &destination)
   else if (LumoSuiteTransfer::categoriesOf (path, &error) == 0)
     say ("safehold-suite: the phone's transfer file " + path + " is unusable: " + error);
   else if (!copyFile (path, destination, &error))
-    say ("safehold-suite: " + error);
+    {
+      // Closing would have the phone delete its copy, the only one left now.
+      say ("safehold-suite: " + error + "; the phone keeps its copy at " + path);
+      return false;
+    }
   else
     {
       say (QString ("%1: %2 bytes in %3")

@@ -105,7 +105,7 @@ TEST_F (SafeholdSuiteTest, BacksUpIntoTransferFilesAndRestoresThem)
 
   view.outcomes = { 200, 200 };
   SuiteRun restore = suite ({ "restore", out.filePath ("phone/contacts.transfer"),
-                         out.filePath ("phone/messages.transfer") });
+                              out.filePath ("phone/messages.transfer") });
   ASSERT_EQ (restore.status, 0) << restore.output.toStdString ();
   EXPECT_EQ (view.restores, QList<int> ({ 1, 6 }));
   ASSERT_EQ (view.restoredFiles.size (), 2);
@@ -143,4 +143,13 @@ TEST_F (SafeholdSuiteTest, RefusalsAndFailuresAreReportedWithoutTouchingThePhone
   EXPECT_TRUE (failed.output.contains ("could not back up settings"))
       << failed.output.toStdString ();
   EXPECT_FALSE (QFile::exists (out.filePath ("settings.transfer")));
+
+  // A transfer file the suite cannot store stays on the phone: closing would remove it there.
+  view.outcomes = { 100 };
+  SuiteRun unstored = suite ({ "backup", "contacts", "-o", out.filePath ("missing/x.transfer") });
+  EXPECT_EQ (unstored.status, 1);
+  EXPECT_TRUE (unstored.output.contains ("the phone keeps its copy"))
+      << unstored.output.toStdString ();
+  EXPECT_EQ (LumoSuiteTransfer::categoriesOf (QDir::homePath () + "/MyDocs/.tmp/contacts", nullptr),
+             1);
 }
