@@ -2,6 +2,7 @@
 #include "BackupMainView.h"
 #include "BackupService.h"
 #include "LumoSuiteTransfer.h"
+#include "suite-interface.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -159,17 +160,7 @@ protected:
 
 TEST_F (BackupServiceTest, IntrospectionDescribesTheSuiteInterface)
 {
-  EXPECT_TRUE (
-      suite.introspect ().contains ("  <interface name=\"com.korvel.backup.plugin\">\n"
-                                    "    <method name=\"request\">\n"
-                                    "      <arg name=\"operation\" type=\"s\" direction=\"in\"/>\n"
-                                    "      <arg name=\"command\" type=\"s\" direction=\"in\"/>\n"
-                                    "      <arg name=\"fileSize\" type=\"i\" direction=\"in\"/>\n"
-                                    "      <arg name=\"result\" type=\"i\" direction=\"out\"/>\n"
-                                    "      <arg name=\"filePath\" type=\"s\" direction=\"out\"/>\n"
-                                    "    </method>\n"
-                                    "    <method name=\"cancel\"/>\n"
-                                    "  </interface>\n"))
+  EXPECT_TRUE (suite.introspect ().contains (suiteInterfaceXml))
       << suite.introspect ().toStdString ();
 }
 
