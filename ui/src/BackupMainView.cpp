@@ -52,17 +52,12 @@ bool
 interruptedBackupIsWhole (const QString &path, const QString &markerPath)
 {
   QFileInfo marker (markerPath);
+  if (!marker.exists ())
+    return false;
   g_autoptr (GFile) directory = g_file_new_for_path (QFile::encodeName (path).constData ());
-  SfBackupInfo *info = sf_backup_info_new_from_directory (directory);
-  if (info == nullptr || !marker.exists ())
-    {
-      if (info != nullptr)
-        sf_backup_info_unref (info);
-      return false;
-    }
-  qint64 described = sf_backup_info_get_timestamp (info);
-  sf_backup_info_unref (info);
-  return described >= marker.lastModified ().toSecsSinceEpoch ();
+  g_autoptr (SfBackupInfo) info = sf_backup_info_new_from_directory (directory);
+  return info != nullptr
+         && sf_backup_info_get_timestamp (info) >= marker.lastModified ().toSecsSinceEpoch ();
 }
 
 QLabel *

@@ -77,6 +77,18 @@ readFile (const QString &path)
   QFile file (path);
   return file.open (QIODevice::ReadOnly) ? file.readAll () : QByteArray ("<missing>");
 }
+/* The address book on the session bus: told to back up, it has its dump in place already; told
+ * the restore is done, it runs importCode (Python, with os, shutil and home at hand). */
+std::unique_ptr<DBusMock>
+addressBookImporting (const std::string &importCode)
+{
+  auto addressBook = std::make_unique<DBusMock> (G_BUS_TYPE_SESSION, "com.korvel.contacts",
+                                                 "/com/korvel/contacts", "com.korvel.backupclient");
+  addressBook->add_method ("backup", "as", "", "");
+  addressBook->add_method ("restore", "assas", "",
+                           "import os, shutil; home = os.environ['HOME']; " + importCode);
+  return addressBook;
+}
 } // namespace
 
 class SafeholdProgramTest : public ProgramFixture
@@ -188,13 +200,9 @@ TEST_F (SafeholdProgramTest, DesktopSuiteBacksUpWipesAndRestoresThroughTheRunnin
   QTemporaryDir transfers;
   QByteArray output;
   // The address book imports its export area when told to restore.
-  DBusMock addressBook (G_BUS_TYPE_SESSION, "com.korvel.contacts", "/com/korvel/contacts",
-                        "com.korvel.backupclient");
-  addressBook.add_method ("backup", "as", "", "");
-  addressBook.add_method ("restore", "assas", "",
-                          "import os, shutil; home = os.environ['HOME']; "
-                          "shutil.copy(home + '/.contacts/backup/contacts.vcf', "
-                          "home + '/imported.vcf')");
+  std::unique_ptr<DBusMock> addressBook
+      = addressBookImporting ("shutil.copy(home + '/.contacts/backup/contacts.vcf', "
+                              "home + '/imported.vcf')");
 
   QProcess *backup = start ({ "--service-mode" });
   ASSERT_TRUE (waitForTrace ("safehold::main::registerObject: /com/korvel/backup: true"));
@@ -218,7 +226,7 @@ TEST_F (SafeholdProgramTest, DesktopSuiteBacksUpWipesAndRestoresThroughTheRunnin
                     &output),
              0)
       << output.constData ();
-  EXPECT_EQ (addressBook.wait_for_calls ("restore", 1), 1u);
+  EXPECT_EQ (addressBook->wait_for_calls ("restore", 1), 1u);
   EXPECT_EQ (readFile (home + "/imported.vcf"), QByteArray ("BEGIN:VCARD\nFN:Ada\nEND:VCARD\n"));
   EXPECT_EQ (readFile (system), QByteArray ("system settings\0\1\2", 18));
   EXPECT_EQ (readFile (accounts), QByteArray ("accounts"));
@@ -342,14 +350,9 @@ TEST_F (SafeholdProgramTest, KilledBackupsAndRestoresAreReportedOnceAndLoseNothi
   SCOPED_TRACE (testing::Message () << "seed " << seed);
   std::mt19937 random (seed);
   const QString card = home + "/MyDocs/.backups/LUMO Suite Backup";
-  DBusMock addressBook (G_BUS_TYPE_SESSION, "com.korvel.contacts", "/com/korvel/contacts",
-                        "com.korvel.backupclient");
-  addressBook.add_method ("backup", "as", "", "");
-  // It imports its export area when told the restore is done.
-  addressBook.add_method ("restore", "assas", "",
-                          "import os, shutil; home = os.environ['HOME']; "
-                          "shutil.rmtree(home + '/imported', ignore_errors=True); "
-                          "shutil.copytree(home + '/.contacts/backup', home + '/imported')");
+  std::unique_ptr<DBusMock> addressBook
+      = addressBookImporting ("shutil.rmtree(home + '/imported', ignore_errors=True); "
+                              "shutil.copytree(home + '/.contacts/backup', home + '/imported')");
   const QMap<QString, QByteArray> sources = exportArea (home, 200, random);
   QTemporaryDir transfers;
 
@@ -482,7 +485,7 @@ TEST_F (SafeholdProgramTest, KilledBackupsAndRestoresAreReportedOnceAndLoseNothi
   // A whole restore afterwards puts every file back and leaves no temporary file anywhere.
   program = startServing ();
   ASSERT_EQ (suite (QStringList{ "restore" } + transferFiles, &output), 0) << output.constData ();
-  EXPECT_GE (addressBook.wait_for_calls ("restore", 1), 1u);
+  EXPECT_GE (addressBook->wait_for_calls ("restore", 1), 1u);
   for (auto file = restored.cbegin (); file != restored.cend (); ++file)
     {
       QString path = file.key ();
