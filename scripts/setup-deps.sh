@@ -12,7 +12,9 @@ packages=(
   qt6-base-dev qt6-l10n-tools libx11-dev
   # tests
   libgtest-dev libgmock-dev dbus dbus-daemon python3 python3-dbusmock zip unzip openssl
-  e2fsprogs dosfstools util-linux mount xvfb xauth
+  e2fsprogs dosfstools util-linux mount xvfb xauth libglib2.0-bin
+  # the demo drives the program's window
+  xdotool
   # fuzzing: clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
   # benchmarks

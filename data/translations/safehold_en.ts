@@ -40,6 +40,10 @@
         <source>qtn_back_passwords_differ</source>
         <translation>The passwords do not match</translation>
     </message>
+    <message id="qtn_back_protected">
+        <source>qtn_back_protected</source>
+        <translation>Protected</translation>
+    </message>
     <message id="qtn_back_password_query_tit">
         <source>qtn_back_password_query_tit</source>
         <translation>Protected backup</translation>

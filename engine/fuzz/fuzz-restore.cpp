@@ -182,6 +182,11 @@ LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
     abort ();
   while (!ended || sf_backend_get_state (backend) != SF_BACKEND_STATE_IDLE)
     g_main_context_iteration (NULL, TRUE);
+  /* The worker drops its own reference as it ends. Once only this one is left, dropping it joins
+   * the worker, so that the thread's caches are released before libFuzzer's leak check looks;
+   * otherwise a worker still exiting shows them as leaked. */
+  while (g_atomic_int_get (&G_OBJECT (archiver)->ref_count) > 1)
+    g_usleep (100);
 
   std::map<std::string, std::string> after = outside_state ();
   if (after != before)

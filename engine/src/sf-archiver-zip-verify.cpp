@@ -1,5 +1,6 @@
 #include "sf-archiver-zip-private.h"
 
+#include "sf-handoff.h"
 #include "sf-error.h"
 #include "sf-log.h"
 
@@ -165,7 +166,7 @@ SfArchiverZipVerifier::run (gpointer data)
   /* A job without a category ends the thread. */
   for (;;)
     {
-      Job *job = static_cast<Job *> (g_async_queue_pop (self->jobs_));
+      Job *job = static_cast<Job *> (sf_async_queue_pop (self->jobs_));
       SfCategory category = job->category;
       gboolean skip = category == SF_CATEGORY_NONE || g_atomic_int_get (&self->failed_);
       if (!skip
@@ -184,7 +185,7 @@ void
 SfArchiverZipVerifier::add (SfCategory category, StoredList stored)
 {
   g_return_if_fail (category != SF_CATEGORY_NONE);
-  g_async_queue_push (jobs_, new Job{ category, std::move (stored) });
+  sf_async_queue_push (jobs_, new Job{ category, std::move (stored) });
 }
 
 gboolean
@@ -198,7 +199,7 @@ SfArchiverZipVerifier::finish (GError **error)
 {
   if (thread_ != NULL)
     {
-      g_async_queue_push (jobs_, new Job{ SF_CATEGORY_NONE, {} });
+      sf_async_queue_push (jobs_, new Job{ SF_CATEGORY_NONE, {} });
       g_thread_join (thread_);
       thread_ = NULL;
     }

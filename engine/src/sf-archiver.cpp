@@ -2,6 +2,7 @@
 
 #include "sf-backend.h"
 #include "sf-event.h"
+#include "sf-handoff.h"
 #include "sf-log.h"
 
 #include <malloc.h>
@@ -71,6 +72,7 @@ run_thread (gpointer data)
   g_cancellable_push_current (cancellable);
   start->func (start->archiver);
   g_cancellable_pop_current (cancellable);
+  sf_handoff_send (start->archiver);
   g_object_unref (start->archiver);
   g_free (start);
   return NULL;
@@ -124,15 +126,25 @@ post (SfArchiver *archiver, SfEvent *event)
 }
 } // namespace
 
+/* The worker ends before anything is released: dispose runs before any subclass's finalize. */
 static void
-sf_archiver_finalize (GObject *object)
+sf_archiver_dispose (GObject *object)
 {
-  SfArchiverPrivate *priv = private_of (SF_ARCHIVER (object));
+  /* The last reference may be dropped on either thread; GObject's counting orders the two. */
+  SfArchiverPrivate *priv = private_of (SF_ARCHIVER (sf_handoff_receive (object)));
   /* The worker may drop the last reference itself; it cannot wait for its own end. */
   if (priv->thread != NULL && priv->thread == g_thread_self ())
     g_thread_unref (priv->thread);
   else if (priv->thread != NULL)
     g_thread_join (priv->thread);
+  priv->thread = NULL;
+  G_OBJECT_CLASS (sf_archiver_parent_class)->dispose (object);
+}
+
+static void
+sf_archiver_finalize (GObject *object)
+{
+  SfArchiverPrivate *priv = private_of (SF_ARCHIVER (object));
   g_clear_object (&priv->backend);
   g_clear_object (&priv->cancellable);
   g_clear_pointer (&priv->restore_failure, sf_restore_failure_unref);
@@ -143,6 +155,7 @@ sf_archiver_finalize (GObject *object)
 static void
 sf_archiver_class_init (SfArchiverClass *klass)
 {
+  G_OBJECT_CLASS (klass)->dispose = sf_archiver_dispose;
   G_OBJECT_CLASS (klass)->finalize = sf_archiver_finalize;
   klass->pack_thread_func = NULL;
   klass->unpack_thread_func = NULL;

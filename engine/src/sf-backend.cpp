@@ -1,6 +1,7 @@
 #include "sf-backend.h"
 
 #include "sf-archiver-zip.h"
+#include "sf-handoff.h"
 #include "sf-backup-configurations.h"
 #include "sf-backup-locations.h"
 #include "sf-error.h"
@@ -90,6 +91,8 @@ reset (SfBackend *backend)
   backend->cancel_pending = FALSE;
   g_clear_error (&backend->error);
   remove_watchdog (backend);
+  if (backend->archiver != NULL)
+    sf_handoff_send (backend->archiver);
   g_clear_object (&backend->archiver);
   g_clear_object (&backend->target);
   g_clear_pointer (&backend->info, sf_backup_info_unref);
@@ -212,7 +215,7 @@ gboolean
 handle_event_idle (gpointer data)
 {
   SfBackend *backend = SF_BACKEND (data);
-  SfEvent *event = static_cast<SfEvent *> (g_async_queue_try_pop (backend->events));
+  SfEvent *event = static_cast<SfEvent *> (sf_async_queue_try_pop (backend->events));
   if (event == NULL)
     return G_SOURCE_REMOVE;
   if (backend->state == SF_BACKEND_STATE_IDLE || event->operation != backend->operation)
@@ -246,7 +249,8 @@ handle_event_idle (gpointer data)
 gboolean
 quit_wait_idle (gpointer data)
 {
-  end_wait (SF_BACKEND (data));
+  /* What the worker left in the archiver is read once the wait ends. */
+  end_wait (SF_BACKEND (sf_handoff_receive (data)));
   return G_SOURCE_REMOVE;
 }
 
@@ -630,7 +634,7 @@ sf_backend_post_event (SfBackend *backend, SfEvent *event)
 {
   g_return_if_fail (SF_IS_BACKEND (backend));
   g_return_if_fail (event != NULL);
-  g_async_queue_push (backend->events, event);
+  sf_async_queue_push (backend->events, event);
   g_idle_add_full (G_PRIORITY_DEFAULT_IDLE, handle_event_idle, g_object_ref (backend),
                    g_object_unref);
 }
@@ -639,6 +643,7 @@ void
 sf_backend_quit_wait (SfBackend *backend)
 {
   g_return_if_fail (SF_IS_BACKEND (backend));
+  sf_handoff_send (backend);
   g_idle_add_full (G_PRIORITY_HIGH_IDLE, quit_wait_idle, g_object_ref (backend), g_object_unref);
 }
 

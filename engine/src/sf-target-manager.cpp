@@ -205,8 +205,9 @@ load_backups (gpointer data)
   for (GList *link = load->targets; link != NULL; link = link->next)
     sf_target_get_backups (SF_TARGET (link->data));
   SF_LOG_DEBUG ("backup list loading complete, emitting signal");
-  g_signal_emit (load->manager, signals[BACKUP_LIST_LOAD_COMPLETE], 0, NULL);
+  /* Cleared first: a receiver that asks for another load at once must not be ignored. */
   g_atomic_int_set (&load->manager->loading, FALSE);
+  g_signal_emit (load->manager, signals[BACKUP_LIST_LOAD_COMPLETE], 0, NULL);
   /* Targets are released where they live, on the main loop. */
   g_idle_add (finish_list_load, load);
   return NULL;

@@ -10,13 +10,15 @@
 #include "sf-user-files.h"
 
 #include <cstring>
+#include <memory>
 
 namespace
 {
 const guint categories = SF_CATEGORY_CONTACTS | SF_CATEGORY_SETTINGS;
 
 SfArchiver *
-new_archiver (SfBackend *backend, const char *mode, const char *backup_dir)
+new_archiver (SfBackend *backend, const char *mode, const char *backup_dir,
+              SfUserFiles *user_files)
 {
   g_autoptr (GFile) dir = g_file_new_for_path (backup_dir);
   if (strcmp (mode, "restore") == 0)
@@ -29,8 +31,6 @@ new_archiver (SfBackend *backend, const char *mode, const char *backup_dir)
   guint32 files = 0;
   guint64 size = 0;
   sf_backend_count_data (backend, (SfCategory)categories, &files, &size);
-  /* The archiver keeps the list until it is finalized, and this process ends with it. */
-  SfUserFiles *user_files = sf_user_files_new (categories);
   return sf_archiver_zip_new_backup (info, user_files, files, size, NULL);
 }
 } // namespace
@@ -42,8 +42,11 @@ main (int argc, char **argv)
     return 2;
   sf_log_start (2);
   sf_backup_configurations_init (argv[2]);
-  SfBackend *backend = sf_backend_new ();
-  g_autoptr (SfArchiver) archiver = new_archiver (backend, argv[1], argv[3]);
+  g_autoptr (SfBackend) backend = sf_backend_new ();
+  /* Declared before the archiver so that it outlives it, as the archiver requires. */
+  std::unique_ptr<SfUserFiles, decltype (&sf_user_files_free)> user_files (
+      sf_user_files_new (categories), sf_user_files_free);
+  g_autoptr (SfArchiver) archiver = new_archiver (backend, argv[1], argv[3], user_files.get ());
   if (archiver == NULL)
     return 2;
 

@@ -147,6 +147,13 @@ TEST_F (TargetManagerTest, LoadingTwiceQuicklyStartsOneThread)
   gulong handler = g_signal_connect (manager, "backup-list-load-complete",
                                      G_CALLBACK (on_load_complete), &watch);
   LogCapture log;
+  /* The loader clears its mark right after this line; held there, it is surely still loading
+   * when the second start comes, however the threads are scheduled. */
+  log.set_hook ([&watch] (const std::string &message) {
+    if (message.find ("backup list loading complete") != std::string::npos)
+      while (!g_atomic_int_get (&watch.released))
+        g_usleep (1000);
+  });
   sf_target_manager_load_backups_async (manager);
   sf_target_manager_load_backups_async (manager);
   EXPECT_EQ (1u, log.count ("starting to load the list"));

@@ -4,7 +4,6 @@
 
 LogCapture::LogCapture ()
 {
-  g_mutex_init (&mutex_);
   /* The engine writes criticals for errors; they must not abort a test. */
   old_fatal_mask_ = g_log_set_always_fatal ((GLogLevelFlags)G_LOG_FATAL_MASK);
   handler_ = g_log_set_handler (NULL, (GLogLevelFlags)(G_LOG_LEVEL_MASK | G_LOG_FLAG_RECURSION),
@@ -15,17 +14,18 @@ LogCapture::~LogCapture ()
 {
   g_log_remove_handler (NULL, handler_);
   g_log_set_always_fatal (old_fatal_mask_);
-  g_mutex_clear (&mutex_);
+  /* A worker thread may have logged last and never been joined: its lines are ours only now. */
+  std::lock_guard<std::mutex> lock (mutex_);
 }
 
 void
 LogCapture::handle (const gchar *, GLogLevelFlags level, const gchar *message, gpointer data)
 {
   LogCapture *self = static_cast<LogCapture *> (data);
-  g_mutex_lock (&self->mutex_);
+  std::unique_lock<std::mutex> lock (self->mutex_);
   self->lines_.push_back ({ (GLogLevelFlags)(level & G_LOG_LEVEL_MASK), message });
   std::function<void (const std::string &)> hook = self->hook_;
-  g_mutex_unlock (&self->mutex_);
+  lock.unlock ();
   if (hook)
     hook (message);
 }
@@ -33,10 +33,8 @@ LogCapture::handle (const gchar *, GLogLevelFlags level, const gchar *message, g
 std::vector<LogCapture::Line>
 LogCapture::lines () const
 {
-  g_mutex_lock (&mutex_);
-  std::vector<Line> copy = lines_;
-  g_mutex_unlock (&mutex_);
-  return copy;
+  std::lock_guard<std::mutex> lock (mutex_);
+  return lines_;
 }
 
 bool
@@ -57,17 +55,15 @@ LogCapture::count (const std::string &text) const
 void
 LogCapture::clear ()
 {
-  g_mutex_lock (&mutex_);
+  std::lock_guard<std::mutex> lock (mutex_);
   lines_.clear ();
-  g_mutex_unlock (&mutex_);
 }
 
 void
 LogCapture::set_hook (std::function<void (const std::string &message)> hook)
 {
-  g_mutex_lock (&mutex_);
+  std::lock_guard<std::mutex> lock (mutex_);
   hook_ = std::move (hook);
-  g_mutex_unlock (&mutex_);
 }
 
 void

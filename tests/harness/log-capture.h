@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,8 @@ private:
   static void handle (const gchar *domain, GLogLevelFlags level, const gchar *message,
                       gpointer data);
 
-  mutable GMutex mutex_;
+  /* A C++ mutex, not a GMutex: ThreadSanitizer sees through it. */
+  mutable std::mutex mutex_;
   std::vector<Line> lines_;
   std::function<void (const std::string &)> hook_;
   guint handler_;

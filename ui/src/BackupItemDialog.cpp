@@ -42,6 +42,8 @@ BackupItemDialog::BackupItemDialog (SfBackupInfo *info, QWidget *mainView)
   bodyLayout ()->addWidget (
       infoLabel (qtTrId ("qtn_comm_kilobytes").arg (locale.toString (qulonglong (bytes / 1024))),
                  "sizeLabel"));
+  if (sf_backup_info_get_is_protected (info_))
+    bodyLayout ()->addWidget (infoLabel (qtTrId ("qtn_back_protected"), "protectedLabel"));
   gint32 restored = sf_backup_info_get_time_for_restoration (info_);
   if (restored != 0)
     bodyLayout ()->addWidget (infoLabel (

@@ -17,6 +17,7 @@
 namespace
 {
 const char *const drillDownIcon = "icon-m-common-drilldown-arrow-inverse";
+const char *const protectedIcon = "icon-m-common-locked";
 
 class BackupCellCreator : public TkCellCreator
 {
@@ -40,7 +41,17 @@ public:
     progress->setRange (0, 100);
     progress->setTextVisible (false);
     progress->hide ();
-    texts->addWidget (title);
+    auto *heading = new QHBoxLayout;
+    heading->addWidget (title);
+    if (sf_backup_info_get_is_protected (info))
+      {
+        /* A protected backup asks for its password before it is restored. */
+        auto *lock = new QLabel (QStringLiteral ("\U0001F512"));
+        lock->setObjectName (QLatin1String (protectedIcon));
+        heading->addWidget (lock);
+      }
+    heading->addStretch (1);
+    texts->addLayout (heading);
     texts->addWidget (subtitle);
     texts->addWidget (progress);
     auto *icon = new QLabel (QStringLiteral ("\u203a"));

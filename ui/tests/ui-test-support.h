@@ -1,15 +1,24 @@
 #pragma once
 
+/* GIO names a struct member "signals", a Qt keyword: engine headers are read without it. */
+#pragma push_macro("signals")
+#undef signals
+#include "sf-backend.h"
 #include "sf-backup-configurations.h"
 #include "sf-log.h"
+#include "sf-target-fake.h"
+#include "sf-target-manager.h"
+#pragma pop_macro("signals")
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 /* One QCoreApplication for the whole test program, so that Qt D-Bus replies and timers arrive. */
 class QtEnvironment : public testing::Environment
@@ -75,3 +84,38 @@ private:
   QString root;
   QString applications;
 };
+
+/* The process's one backend, whose target manager knows one fake memory card. */
+inline SfBackend *
+theBackend ()
+{
+  static SfBackend *backend = [] {
+    QString cards = QDir::homePath () + "/fake-cards";
+    QDir ().mkpath (cards + "/card");
+    QFile (cards + "/card/mounted").open (QIODevice::WriteOnly);
+    qputenv ("FAKE_MMC_DIR", cards.toUtf8 ());
+    return sf_backend_new ();
+  }();
+  return backend;
+}
+
+/* The fake memory card, borrowed from the target manager; its root is ~/fake-cards/card. */
+inline SfTarget *
+fakeCard ()
+{
+  theBackend ();
+  for (GList *link = sf_target_manager_get_targets (sf_target_manager_get ()); link != NULL;
+       link = link->next)
+    if (SF_IS_TARGET_FAKE (link->data))
+      return SF_TARGET (link->data);
+  return nullptr;
+}
+
+inline void
+writeFile (const QString &path, const std::string &content)
+{
+  QDir ().mkpath (QFileInfo (path).path ());
+  QFile file (path);
+  ASSERT_TRUE (file.open (QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write (content.data (), content.size ());
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "TkApplicationService.h"
+
+/* The program's single-instance service on "com.korvel.backup": a second start of the program
+ * reaches the running one here. */
+class BackupApplicationService : public TkApplicationService
+{
+  Q_OBJECT
+
+public:
+  explicit BackupApplicationService (const QString &serviceName, QObject *parent = nullptr);
+
+signals:
+  void triedToLaunchNewInstance ();
+
+public slots:
+  /* Tells the main view, then raises the window as the toolkit does. */
+  void launch () override;
+};

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <optional>
+
+class BackupMainView;
+class LumoSuitePage;
+
+/* The desktop suite's side of the phone: "com.korvel.backup.plugin" at "/com/korvel/backup".
+ * A backup exchange has the main view back up one content command's categories and answers with
+ * a transfer file; a restore exchange receives transfer files one at a time and restores each.
+ * Answers that wait for an operation are delayed D-Bus replies. Lives on the GUI thread. */
+class BackupService : public QObject, protected QDBusContext
+{
+  Q_OBJECT
+  Q_CLASSINFO ("D-Bus Interface", "com.korvel.backup.plugin")
+
+public:
+  explicit BackupService (BackupMainView *mainView);
+
+  /* True while a suite exchange is open or a queued request is pending or running. */
+  bool isServingRequests () const;
+
+public slots:
+  int request (const QString &operation, const QString &command, int fileSize, QString &filePath);
+  void cancel ();
+  void slotExitApp ();
+  void doRestoreCompleteReboot ();
+  void lumoBackupFinished (int result);
+  void lumoRestoreFinished (int result);
+  void checkAndStartRestore ();
+
+private:
+  /* A delayed call, or a received transfer file waiting for its restore. */
+  struct RequestItem
+  {
+    QDBusConnection connection;
+    QDBusMessage message;
+    QString path;
+    int categories;
+    bool delayed;
+    bool received; // its "close" arrived with the size the suite announced
+  };
+
+  void handleBackupContent (const QString &operation, int categories);
+  void handleRestoreContent (const QString &operation, int command, int categories);
+  void receiveRestoreFile ();
+  void queueRestoreStop ();
+  void startBackupOperation ();
+  void startRestore (const RequestItem &item);
+  void finishRestoreItem (bool restored);
+  void dropUnreceivedItems ();
+  void sendReply (const RequestItem &item, int result, const QString &path);
+  void exitApp ();
+  void showLumoOperationUI ();
+  void closeLumoOperationUI ();
+  static int mapBackupResult (int status);
+  static int mapRestoreResult (int status);
+  static QString workingDirectory ();
+
+  BackupMainView *mainView_;
+  int result_ = 0;
+  int exchangeMode_ = 0;
+  QString workingPath_;
+  int expectedSize_ = 0;
+  QList<RequestItem> requestQueue_;
+  bool requestsAccepted_ = true;
+  bool exchangeOpen_ = false;
+  bool stopRequested_ = false;
+  bool restoring_ = false;
+  bool restoreFailed_ = false;
+  std::optional<RequestItem> stopReply_;
+  QString currentItemPath_;
+  QPointer<LumoSuitePage> operationPage_;
+};

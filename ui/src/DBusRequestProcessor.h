@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDBusAbstractAdaptor>
+#include <QPointer>
+#include <QString>
+
+class BackupMainView;
+
+/* "com.korvel.backup" at "/com/korvel/backup/app": other programs bring up the main window, or
+ * the new-backup sheet, through "launch". Owned by the main view, its Qt parent. GUI thread. */
+class DBusRequestProcessor : public QDBusAbstractAdaptor
+{
+  Q_OBJECT
+  Q_CLASSINFO ("D-Bus Interface", "com.korvel.backup")
+
+public:
+  /* Registers mainView on the session bus and connects the sheet request to it. */
+  explicit DBusRequestProcessor (BackupMainView *mainView);
+
+public slots:
+  /* 0 once the window is up, 1 when refused. "opennewbackup" also opens the new-backup sheet. */
+  uchar launch (const QString &cmd);
+
+signals:
+  void launchNewBackupDialog ();
+
+private:
+  uchar launchMainView ();
+  uchar launchToNewbackupView ();
+  bool bringUp ();
+
+  QPointer<BackupMainView> mainView_;
+};

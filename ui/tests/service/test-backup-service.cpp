@@ -1,0 +1,326 @@
+#include "BackupIfAdaptor.h"
+#include "BackupMainView.h"
+#include "BackupService.h"
+#include "LumoSuiteTransfer.h"
+#include "suite-interface.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingReply>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace
+{
+const QString tmpDir = QDir::homePath () + "/MyDocs/.tmp";
+
+QApplication *
+application ()
+{
+  static int argc = 1;
+  static char name[] = "test-backup-service";
+  static char *argv[] = { name, nullptr };
+  static QApplication *app
+      = (qputenv ("QT_QPA_PLATFORM", "offscreen"), new QApplication (argc, argv));
+  return app;
+}
+
+/* Runs the event loop until condition holds; gives up after a generous while so that a fault
+ * fails the test instead of hanging it. */
+template <typename Condition>
+bool
+spinUntil (Condition condition)
+{
+  QDeadlineTimer deadline (20000);
+  while (!condition () && !deadline.hasExpired ())
+    QCoreApplication::processEvents (QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+  return condition ();
+}
+
+using Reply = QDBusPendingReply<int, QString>;
+
+/* "gdbus call" of request, a client written elsewhere; its printed answer. */
+QString
+gdbusRequest (const QString &operation, const QString &command, int size)
+{
+  QProcess gdbus;
+  gdbus.start ("gdbus",
+               { "call", "--session", "--dest", "com.korvel.backup.plugin", "--object-path",
+                 "/com/korvel/backup", "--method", "com.korvel.backup.plugin.request", "--",
+                 operation, command, QString::number (size) });
+  spinUntil ([&] { return gdbus.state () == QProcess::NotRunning; });
+  return QString::fromUtf8 (gdbus.readAllStandardOutput ()).trimmed ();
+}
+
+/* The desktop suite: a connection of its own, calls sent without waiting. */
+class Suite
+{
+public:
+  Suite () : bus_ (QDBusConnection::connectToBus (QDBusConnection::SessionBus, "suite"))
+  {
+  }
+  ~Suite ()
+  {
+    QDBusConnection::disconnectFromBus ("suite");
+  }
+
+  Reply send (const QString &operation, const QString &command, int size = 0)
+  {
+    QDBusMessage call = QDBusMessage::createMethodCall (
+        "com.korvel.backup.plugin", "/com/korvel/backup", "com.korvel.backup.plugin", "request");
+    call << operation << command << size;
+    return bus_.asyncCall (call, 600000);
+  }
+
+  /* Sends a request and waits for its answer. */
+  Reply request (const QString &operation, const QString &command, int size = 0)
+  {
+    Reply reply = send (operation, command, size);
+    EXPECT_TRUE (spinUntil ([&] { return reply.isFinished (); }));
+    return reply;
+  }
+
+  /* Every request sent before has been handled, and what it queued has run, once this returns:
+   * the service answers in order. */
+  void sync ()
+  {
+    request ("open", "999");
+    QCoreApplication::processEvents ();
+  }
+
+  QString introspect ()
+  {
+    QDBusMessage call
+        = QDBusMessage::createMethodCall ("com.korvel.backup.plugin", "/com/korvel/backup",
+                                          "org.freedesktop.DBus.Introspectable", "Introspect");
+    QDBusPendingReply<QString> reply = bus_.asyncCall (call);
+    spinUntil ([&] { return reply.isFinished (); });
+    return reply.value ();
+  }
+
+private:
+  QDBusConnection bus_;
+};
+
+class BackupServiceTest : public ::testing::Test
+{
+protected:
+  void SetUp () override
+  {
+    application ();
+    view.backupDirectory = QDir::homePath () + "/MyDocs/.backups/LUMO Suite Backup";
+    service = std::make_unique<BackupService> (&view);
+    new BackupIfAdaptor (service.get ());
+    QDBusConnection bus = QDBusConnection::sessionBus ();
+    ASSERT_TRUE (bus.registerService ("com.korvel.backup.plugin"));
+    ASSERT_TRUE (
+        bus.registerObject ("/com/korvel/backup", service.get (), QDBusConnection::ExportAdaptors));
+  }
+
+  void TearDown () override
+  {
+    QDBusConnection bus = QDBusConnection::sessionBus ();
+    bus.unregisterObject ("/com/korvel/backup");
+    bus.unregisterService ("com.korvel.backup.plugin");
+    service.reset ();
+    QDir (QDir::homePath () + "/MyDocs").removeRecursively ();
+  }
+
+  /* Writes what the suite sends for a category: a transfer file at path. */
+  int writeTransferFile (const QString &path, const QMap<int, QByteArray> &files)
+  {
+    QTemporaryDir sources;
+    QMap<int, QString> paths;
+    for (auto file = files.cbegin (); file != files.cend (); ++file)
+      {
+        QString source = sources.filePath (QString::number (file.key ()));
+        QFile out (source);
+        EXPECT_TRUE (out.open (QIODevice::WriteOnly));
+        out.write (file.value ());
+        out.close ();
+        paths.insert (file.key (), source);
+      }
+    QString error;
+    EXPECT_TRUE (LumoSuiteTransfer::merge (paths, path, &error)) << error.toStdString ();
+    return QFile (path).size ();
+  }
+
+  BackupMainView view;
+  std::unique_ptr<BackupService> service;
+  Suite suite;
+};
+} // namespace
+
+TEST_F (BackupServiceTest, IntrospectionDescribesTheSuiteInterface)
+{
+  EXPECT_TRUE (suite.introspect ().contains (suiteInterfaceXml))
+      << suite.introspect ().toStdString ();
+}
+
+TEST_F (BackupServiceTest, BackupExchangeAnswersWithTheTransferFileOnceTheBackupEnds)
+{
+  Reply start = suite.request ("open", "100");
+  EXPECT_EQ (start.argumentAt<0> (), 0);
+  EXPECT_EQ (start.argumentAt<1> (), tmpDir);
+  EXPECT_TRUE (view.serviceMode);
+  EXPECT_TRUE (QFileInfo (tmpDir).isDir ());
+
+  Reply contacts = suite.send ("open", "1");
+  Reply second = suite.request ("open", "5");
+  EXPECT_EQ (second.argumentAt<0> (), 0) << "a second backup is refused, not failed";
+  EXPECT_FALSE (contacts.isFinished ()) << "the answer waits for the backup";
+  EXPECT_EQ (view.backups, QList<int> ({ 1 }));
+  EXPECT_TRUE (service->isServingRequests ());
+
+  emit view.signalLumoSuiteOperationFinished (100);
+  ASSERT_TRUE (spinUntil ([&] { return contacts.isFinished (); }));
+  EXPECT_EQ (contacts.argumentAt<0> (), 0);
+  EXPECT_EQ (contacts.argumentAt<1> (), tmpDir + "/contacts");
+  EXPECT_EQ (LumoSuiteTransfer::categoriesOf (tmpDir + "/contacts", nullptr), 1);
+  EXPECT_FALSE (QFile::exists (view.backupDirectory)) << "the suite backup is removed";
+
+  Reply close = suite.request ("close", "1");
+  EXPECT_EQ (close.argumentAt<1> (), "");
+  EXPECT_FALSE (QFile::exists (tmpDir + "/contacts"));
+
+  Reply settings = suite.send ("open", "5");
+  ASSERT_TRUE (spinUntil ([&] { return view.backups.size () == 2; }));
+  emit view.signalLumoSuiteOperationFinished (102);
+  ASSERT_TRUE (spinUntil ([&] { return settings.isFinished (); }));
+  EXPECT_EQ (settings.argumentAt<0> (), 2);
+  EXPECT_FALSE (QFile::exists (tmpDir + "/settings"));
+
+  suite.request ("close", "101");
+  EXPECT_TRUE (spinUntil ([&] { return view.closes == 1; }));
+  EXPECT_EQ (view.reboots, 0);
+}
+
+TEST_F (BackupServiceTest, ContentCommandsAfterARefusedStartFail)
+{
+  view.busy = true;
+  EXPECT_EQ (suite.request ("open", "100").argumentAt<0> (), 0);
+  EXPECT_FALSE (view.serviceMode);
+  EXPECT_EQ (suite.request ("open", "abc").argumentAt<0> (), 2);
+  EXPECT_EQ (suite.request ("open", "1").argumentAt<0> (), 2);
+  EXPECT_TRUE (view.backups.isEmpty ());
+}
+
+/* Three categories in one exchange: each restore starts only after its own file arrived whole. */
+TEST_F (BackupServiceTest, RestoreExchangeRestoresEachFileOnlyOnceItArrived)
+{
+  suite.request ("open", "200");
+
+  Reply contacts = suite.request ("open", "1");
+  EXPECT_EQ (contacts.argumentAt<1> (), tmpDir + "/contacts");
+  int size = writeTransferFile (tmpDir + "/contacts", { { 0, "meta 1" }, { 1, "contacts" } });
+  Reply wrongSize = suite.request ("close", "1", size - 1);
+  EXPECT_EQ (wrongSize.argumentAt<0> (), 0);
+  EXPECT_EQ (wrongSize.argumentAt<1> (), tmpDir + "/contacts");
+  suite.sync ();
+  EXPECT_TRUE (view.restores.isEmpty ());
+
+  EXPECT_EQ (suite.request ("close", "1", size).argumentAt<1> (), "");
+  ASSERT_TRUE (spinUntil ([&] { return view.restores.size () == 1; }));
+  EXPECT_EQ (view.restores.last (), 1);
+  EXPECT_EQ (view.restoredFiles.last ().value ("contacts.zip"), "contacts");
+
+  Reply messages = suite.send ("open", "3");
+  suite.sync ();
+  EXPECT_FALSE (messages.isFinished ()) << "the next file waits for the running restore";
+  emit view.signalLumoSuiteOperationFinished (200);
+  ASSERT_TRUE (spinUntil ([&] { return messages.isFinished (); }));
+  EXPECT_EQ (messages.argumentAt<1> (), tmpDir + "/messages");
+  suite.sync ();
+  EXPECT_EQ (view.restores.size (), 1) << "nothing to restore before the file has arrived";
+
+  size = writeTransferFile (tmpDir + "/messages",
+                            { { 0, "meta 2" }, { 2, "emails" }, { 4, "messaging" } });
+  suite.request ("close", "3", size);
+  ASSERT_TRUE (spinUntil ([&] { return view.restores.size () == 2; }));
+  EXPECT_EQ (view.restores.last (), 6);
+  EXPECT_EQ (view.restoredFiles.last ().value ("emails.zip"), "emails");
+  EXPECT_EQ (view.restoredFiles.last ().value ("messaging.zip"), "messaging");
+
+  Reply settings = suite.send ("open", "5");
+  emit view.signalLumoSuiteOperationFinished (204);
+  ASSERT_TRUE (spinUntil ([&] { return settings.isFinished (); }));
+  size = writeTransferFile (tmpDir + "/settings", { { 0, "meta 3" }, { 32, "settings" } });
+  suite.request ("close", "5", size);
+  ASSERT_TRUE (spinUntil ([&] { return view.restores.size () == 3; }));
+  EXPECT_EQ (view.restoredFiles.last ().value ("settings.zip"), "settings");
+  Reply stop = suite.send ("open", "201");
+  suite.sync ();
+  EXPECT_FALSE (stop.isFinished ()) << "the stop waits for the last restore";
+
+  emit view.signalLumoSuiteOperationFinished (200);
+  ASSERT_TRUE (spinUntil ([&] { return stop.isFinished (); }));
+  EXPECT_EQ (stop.argumentAt<0> (), 0);
+  EXPECT_EQ (stop.argumentAt<1> (), tmpDir);
+  EXPECT_TRUE (spinUntil ([&] { return view.reboots == 1; }));
+  EXPECT_EQ (view.closes, 0);
+}
+
+TEST_F (BackupServiceTest, MalformedTransferFileIsNotRestoredAndTheStopReportsIt)
+{
+  suite.request ("open", "200");
+  suite.request ("open", "1");
+  QFile file (tmpDir + "/contacts");
+  ASSERT_TRUE (file.open (QIODevice::WriteOnly));
+  file.write (QByteArray ("\x04", 1) + QByteArray (40, 'x'));
+  file.close ();
+  suite.request ("close", "1", 41);
+
+  Reply stop = suite.request ("open", "201");
+  EXPECT_EQ (stop.argumentAt<0> (), 2);
+  EXPECT_TRUE (view.restores.isEmpty ());
+  EXPECT_FALSE (QFile::exists (view.backupDirectory + "/backup.metadata"));
+}
+
+TEST_F (BackupServiceTest, StopWithAFileThatNeverArrivedWholeReportsFailure)
+{
+  suite.request ("open", "200");
+  suite.request ("open", "5");
+  int size = writeTransferFile (tmpDir + "/settings", { { 0, "meta" }, { 32, "settings" } });
+  suite.request ("close", "5", size + 1);
+  Reply stop = suite.request ("open", "201");
+  EXPECT_EQ (stop.argumentAt<0> (), 2);
+  EXPECT_TRUE (view.restores.isEmpty ());
+}
+
+TEST_F (BackupServiceTest, CancelCancelsTheOperationAndClosesTheApplication)
+{
+  suite.request ("open", "100");
+  Reply pending = suite.send ("open", "2");
+  ASSERT_TRUE (spinUntil ([&] { return view.backups.size () == 1; }));
+  QDBusMessage call = QDBusMessage::createMethodCall (
+      "com.korvel.backup.plugin", "/com/korvel/backup", "com.korvel.backup.plugin", "cancel");
+  QDBusConnection::connectToBus (QDBusConnection::SessionBus, "suite").asyncCall (call);
+  ASSERT_TRUE (spinUntil ([&] { return view.closes == 1; }));
+  EXPECT_EQ (view.cancels, 1);
+  emit view.signalLumoSuiteOperationFinished (101);
+  ASSERT_TRUE (spinUntil ([&] { return pending.isFinished (); }));
+  EXPECT_EQ (pending.argumentAt<0> (), 2);
+}
+
+TEST_F (BackupServiceTest, GdbusCloseOneByteShortStartsNothingAndAbcIsRefused)
+{
+  EXPECT_EQ (gdbusRequest ("open", "200", 0), "(0, '" + tmpDir + "')");
+  EXPECT_EQ (gdbusRequest ("open", "2", 0), "(0, '" + tmpDir + "/calendar')");
+  int size = writeTransferFile (tmpDir + "/calendar", { { 0, "meta" }, { 8, "organizer" } });
+  EXPECT_EQ (gdbusRequest ("close", "2", size + 1), "(0, '" + tmpDir + "/calendar')");
+  suite.sync ();
+  EXPECT_TRUE (view.restores.isEmpty ());
+  EXPECT_EQ (gdbusRequest ("close", "2", size), "(0, '')");
+  EXPECT_TRUE (spinUntil ([&] { return view.restores.size () == 1; }));
+
+  view.busy = true;
+  gdbusRequest ("open", "100", 0);
+  EXPECT_EQ (gdbusRequest ("open", "abc", 0), "(2, '')");
+}

@@ -1,0 +1,155 @@
+#include "BackupIfAdaptor.h"
+#include "BackupMainView.h"
+#include "BackupService.h"
+#include "LumoSuiteTransfer.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace
+{
+QApplication *
+application ()
+{
+  static int argc = 1;
+  static char name[] = "test-safehold-suite";
+  static char *argv[] = { name, nullptr };
+  static QApplication *app
+      = (qputenv ("QT_QPA_PLATFORM", "offscreen"), new QApplication (argc, argv));
+  return app;
+}
+
+struct SuiteRun
+{
+  int status;
+  QString output;
+};
+
+/* Runs safehold-suite while this process serves it. */
+SuiteRun
+suite (const QStringList &arguments)
+{
+  QProcess process;
+  process.setProcessChannelMode (QProcess::MergedChannels);
+  process.start (SAFEHOLD_SUITE, arguments);
+  QDeadlineTimer deadline (60000);
+  while (process.state () != QProcess::NotRunning && !deadline.hasExpired ())
+    QCoreApplication::processEvents (QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+  if (process.state () != QProcess::NotRunning)
+    {
+      process.kill ();
+      process.waitForFinished ();
+      return { -1, "timed out" };
+    }
+  return { process.exitStatus () == QProcess::NormalExit ? process.exitCode () : -1,
+           QString::fromUtf8 (process.readAll ()) };
+}
+
+class SafeholdSuiteTest : public ::testing::Test
+{
+protected:
+  void SetUp () override
+  {
+    application ();
+    view.backupDirectory = QDir::homePath () + "/MyDocs/.backups/LUMO Suite Backup";
+  }
+
+  void TearDown () override
+  {
+    QDBusConnection bus = QDBusConnection::sessionBus ();
+    bus.unregisterObject ("/com/korvel/backup");
+    bus.unregisterService ("com.korvel.backup.plugin");
+    service.reset ();
+    QDir (QDir::homePath () + "/MyDocs").removeRecursively ();
+  }
+
+  void serve ()
+  {
+    service = std::make_unique<BackupService> (&view);
+    new BackupIfAdaptor (service.get ());
+    QDBusConnection bus = QDBusConnection::sessionBus ();
+    ASSERT_TRUE (bus.registerService ("com.korvel.backup.plugin"));
+    ASSERT_TRUE (
+        bus.registerObject ("/com/korvel/backup", service.get (), QDBusConnection::ExportAdaptors));
+  }
+
+  BackupMainView view;
+  std::unique_ptr<BackupService> service;
+  QTemporaryDir out;
+};
+} // namespace
+
+TEST_F (SafeholdSuiteTest, BacksUpIntoTransferFilesAndRestoresThem)
+{
+  serve ();
+  view.outcomes = { 100, 100 };
+  SuiteRun backup = suite ({ "backup", "contacts", "messages", "-o", out.filePath ("phone") });
+  ASSERT_EQ (backup.status, 0) << backup.output.toStdString ();
+  EXPECT_EQ (view.backups, QList<int> ({ 1, 6 }));
+  EXPECT_EQ (LumoSuiteTransfer::categoriesOf (out.filePath ("phone/contacts.transfer"), nullptr),
+             1);
+  EXPECT_EQ (LumoSuiteTransfer::categoriesOf (out.filePath ("phone/messages.transfer"), nullptr),
+             6);
+  EXPECT_TRUE (QDir (QDir::homePath () + "/MyDocs/.tmp").isEmpty ())
+      << "each transfer file is removed on the phone once read";
+  QCoreApplication::processEvents ();
+  EXPECT_EQ (view.closes, 1) << "the program closes after a backup exchange";
+
+  view.outcomes = { 200, 200 };
+  SuiteRun restore = suite ({ "restore", out.filePath ("phone/contacts.transfer"),
+                              out.filePath ("phone/messages.transfer") });
+  ASSERT_EQ (restore.status, 0) << restore.output.toStdString ();
+  EXPECT_EQ (view.restores, QList<int> ({ 1, 6 }));
+  ASSERT_EQ (view.restoredFiles.size (), 2);
+  EXPECT_EQ (view.restoredFiles[0].value ("contacts.zip"), "archive 1");
+  EXPECT_EQ (view.restoredFiles[1].value ("emails.zip"), "archive 2");
+  EXPECT_EQ (view.restoredFiles[1].value ("messaging.zip"), "archive 4");
+  EXPECT_TRUE (restore.output.contains ("restarts")) << restore.output.toStdString ();
+}
+
+TEST_F (SafeholdSuiteTest, RefusalsAndFailuresAreReportedWithoutTouchingThePhone)
+{
+  SuiteRun unknown = suite ({ "backup", "photos", "-o", out.filePath ("x") });
+  EXPECT_EQ (unknown.status, 2);
+  EXPECT_TRUE (unknown.output.contains ("unknown content \"photos\""))
+      << unknown.output.toStdString ();
+
+  SuiteRun absent = suite ({ "backup", "contacts", "-o", out.filePath ("x") });
+  EXPECT_EQ (absent.status, 1);
+  EXPECT_TRUE (absent.output.contains ("did not answer")) << absent.output.toStdString ();
+
+  serve ();
+  QFile malformed (out.filePath ("bad.transfer"));
+  ASSERT_TRUE (malformed.open (QIODevice::WriteOnly));
+  malformed.write (QByteArray ("\x04", 1) + QByteArray (30, 'x'));
+  malformed.close ();
+  SuiteRun refused = suite ({ "restore", out.filePath ("bad.transfer") });
+  EXPECT_EQ (refused.status, 1);
+  EXPECT_TRUE (refused.output.contains ("file count 4 is not 2 or 3"))
+      << refused.output.toStdString ();
+  EXPECT_FALSE (view.serviceMode) << "no exchange was started";
+
+  view.outcomes = { 103 };
+  SuiteRun failed = suite ({ "backup", "settings", "-o", out.filePath ("settings.transfer") });
+  EXPECT_EQ (failed.status, 1);
+  EXPECT_TRUE (failed.output.contains ("could not back up settings"))
+      << failed.output.toStdString ();
+  EXPECT_FALSE (QFile::exists (out.filePath ("settings.transfer")));
+
+  // A transfer file the suite cannot store stays on the phone: closing would remove it there.
+  view.outcomes = { 100 };
+  SuiteRun unstored = suite ({ "backup", "contacts", "-o", out.filePath ("missing/x.transfer") });
+  EXPECT_EQ (unstored.status, 1);
+  EXPECT_TRUE (unstored.output.contains ("the phone keeps its copy"))
+      << unstored.output.toStdString ();
+  EXPECT_EQ (LumoSuiteTransfer::categoriesOf (QDir::homePath () + "/MyDocs/.tmp/contacts", nullptr),
+             1);
+}

@@ -1,0 +1,242 @@
+#include "dbus-mock.h"
+#include "test-data.h"
+#include "ui-test-owner.h"
+#include "ui-test-support.h"
+
+#include "sf-backup-info.h"
+#include "sf-restore-failure.h"
+#include "sf-utils.h"
+
+#include "BackupEngine.h"
+#include "RestoreEngine.h"
+
+#include <QSignalSpy>
+
+namespace
+{
+testing::Environment *const qtEnvironment = testing::AddGlobalTestEnvironment (new QtEnvironment);
+
+const char *const clientInterface = "com.korvel.backupclient";
+const int everything
+    = SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS | SF_CATEGORY_APPLICATIONS;
+
+/* Four applications, one per category: an export area told over D-Bus (contacts), a silent
+ * export area (emails), a settings database whose owner hears when a restore starts and ends, and
+ * the list of installed applications. Backups go to a fake card. */
+class RestoreEngineTest : public testing::Test
+{
+protected:
+  void SetUp () override
+  {
+    sf_log_start (2);
+    home = QDir::homePath ();
+    target = SF_TARGET (g_object_ref (fakeCard ()));
+    owner = std::make_unique<TestOwner> (theBackend (), target);
+    configurations.add ("exporter", "backup-dbus", "com.test.exporter",
+                        "<location type=\"dir\" category=\"contacts\">$HOME/export</location>");
+    configurations.add ("mailer", "permanent-backup-files", QString (),
+                        "<location type=\"dir\" category=\"emails\">$HOME/mail</location>");
+    configurations.add ("keeper", "permanent-backup-files", "com.test.keeper",
+                        "<location type=\"permanent-backup-file\" category=\"settings\">"
+                        "$HOME/settings.db</location>");
+    configurations.add ("installer", "permanent-backup-files", QString (),
+                        "<location type=\"dir\" category=\"applications\">$HOME/apps</location>");
+    configurations.load ();
+  }
+
+  void TearDown () override
+  {
+    owner.reset ();
+    g_clear_object (&target);
+    for (const char *name :
+         { "fake-cards/card/.backups", "export", "mail", "apps", ".safehold", "imported" })
+      QDir (home + "/" + name).removeRecursively ();
+    QFile::remove (home + "/imported");
+    QFile::remove (home + "/settings.db");
+  }
+
+  /* The backed-up state: written, backed up (which empties the export areas) and written again
+   * as the current state that a restore replaces. */
+  void makeBackup (int categories, const QString &password = QString ())
+  {
+    writeFile (home + "/export/card.vcf", "backed-up card " + random_bytes (64 * 1024, 1));
+    writeFile (home + "/mail/inbox", "backed-up mail");
+    writeFile (home + "/settings.db", "backed-up settings");
+    writeFile (home + "/apps/list", "backed-up list");
+    QVariantMap parameters{ { "name", "Backup0" }, { "notes", "" }, { "password", password } };
+    BackupEngine *engine
+        = new BackupEngine (theBackend (), target, categories, owner.get (), parameters);
+    QSignalSpy spy (engine, &BackupEngine::backupEngineFinished);
+    engine->startBackup ();
+    ASSERT_TRUE (spy.wait (60000));
+    ASSERT_EQ (spy[0][0].toInt (), 100);
+    delete engine;
+
+    writeFile (home + "/export/card.vcf", "current card");
+    writeFile (home + "/export/stray", "current stray");
+    writeFile (home + "/mail/inbox", "current mail");
+    writeFile (home + "/settings.db", "current settings");
+    writeFile (home + "/apps/list", "current list");
+  }
+
+  /* Restores Backup0 and returns the status; failure receives the engine's failure record. */
+  int restore (const QString &password = QString (), SfRestoreFailure **failure = nullptr)
+  {
+    g_autoptr (SfBackupInfo) info = sf_target_get_backup_by_name (target, "Backup0");
+    EXPECT_NE (info, nullptr);
+    if (info == nullptr)
+      return -1;
+    auto *engine = new RestoreEngine (owner.get (), info, 0, password);
+    QSignalSpy spy (engine, &RestoreEngine::restoreEngineFinished);
+    engine->startRestore ();
+    EXPECT_TRUE (spy.wait (60000));
+    if (failure != nullptr)
+      *failure = sf_restore_failure_ref (engine->getRestoreFailure ());
+    delete engine;
+    EXPECT_FALSE (BackupLastStateInfo ().isAnyOperationInterrupted ());
+    return spy.isEmpty () ? -1 : spy[0][0].toInt ();
+  }
+
+  std::string current (const QString &name)
+  {
+    return read_file ((home + "/" + name).toStdString ());
+  }
+
+  /* The contacts application: on "restore" it imports its export area into ~/imported. */
+  static DBusMock *exporterClient ()
+  {
+    auto *exporter
+        = new DBusMock (G_BUS_TYPE_SESSION, "com.test.exporter", "/exporter", clientInterface);
+    exporter->add_method ("backup", "as", "y", "ret = dbus.Byte(0)");
+    exporter->add_method ("restore", "assas", "y",
+                          "home = os.environ['HOME']\n"
+                          "data = open(home + '/export/card.vcf', 'rb').read()\n"
+                          "open(home + '/imported', 'wb').write(data)\n"
+                          "ret = dbus.Byte(0)");
+    return exporter;
+  }
+
+  static DBusMock *modeControl ()
+  {
+    return new DBusMock (G_BUS_TYPE_SYSTEM, "com.korvel.modus", "/com/korvel/modus/request",
+                         "com.korvel.modus.request");
+  }
+
+  QString home;
+  ApplicationConfigurations configurations;
+  SfTarget *target = nullptr;
+  std::unique_ptr<TestOwner> owner;
+};
+} // namespace
+
+TEST_F (RestoreEngineTest, SettingsAndApplicationsEndWith204AndTheLastRestoreRecord)
+{
+  std::unique_ptr<DBusMock> modes (modeControl ());
+  modes->add_method ("get_radio_states", "", "u", "ret = dbus.UInt32(0x17)");
+  modes->add_method ("req_radio_states_change", "uu", "", "");
+  std::unique_ptr<DBusMock> exporter (exporterClient ());
+  DBusMock keeper (G_BUS_TYPE_SESSION, "com.test.keeper", "/keeper", clientInterface);
+  for (const char *method :
+       { "backupStarts", "backupFinished", "restoreStarts", "restoreFinished" })
+    keeper.add_method (method, "", "y", "ret = dbus.Byte(0)");
+  makeBackup (everything);
+  const std::string card = "backed-up card " + random_bytes (64 * 1024, 1);
+  exporter->clear_calls ();
+  keeper.clear_calls ();
+
+  EXPECT_EQ (restore (), 204);
+  EXPECT_TRUE (current ("imported") == card) << "the application imported the restored file";
+  EXPECT_FALSE (QFile::exists (home + "/export")) << "export areas are emptied after the import";
+  EXPECT_EQ (current ("settings.db"), "backed-up settings");
+
+  SfRestoreFailure *failure = NULL;
+  SfCategory written = SF_CATEGORY_NONE;
+  gint64 size = 0;
+  ASSERT_TRUE (sf_utils_read_last_restore (&failure, &written, &size));
+  EXPECT_EQ (written & everything, everything);
+  if (failure != NULL)
+    sf_restore_failure_unref (failure);
+
+  std::vector<DBusMock::Call> calls = modes->calls ();
+  ASSERT_EQ (calls.size (), 2u);
+  EXPECT_EQ (calls[0].method, "get_radio_states");
+  EXPECT_EQ (calls[1].method, "req_radio_states_change");
+  EXPECT_EQ (calls[1].args, "(22, 4294967289)");
+
+  calls = keeper.calls ();
+  ASSERT_EQ (calls.size (), 2u);
+  EXPECT_EQ (calls[0].method, "restoreStarts");
+  EXPECT_EQ (calls[1].method, "restoreFinished");
+  calls = exporter->calls ();
+  ASSERT_EQ (calls.size (), 1u);
+  EXPECT_EQ (calls[0].args, "(['contacts', 'emails', 'messaging', 'organizer', 'bookmarks', "
+                            "'settings', 'applications'], 'solano', [])");
+
+  g_autoptr (SfBackupInfo) info = sf_target_get_backup_by_name (target, "Backup0");
+  ASSERT_NE (info, nullptr);
+  EXPECT_GT (sf_backup_info_get_time_for_restoration (info), 0);
+}
+
+TEST_F (RestoreEngineTest, ContactsOnlyEndsWith200WithoutRecordAndAFailedRadioQueryChangesNothing)
+{
+  std::unique_ptr<DBusMock> modes (modeControl ());
+  modes->add_method ("get_radio_states", "", "u",
+                     "raise dbus.exceptions.DBusException('no modem', name='com.test.Error')");
+  modes->add_method ("req_radio_states_change", "uu", "", "");
+  std::unique_ptr<DBusMock> exporter (exporterClient ());
+  makeBackup (SF_CATEGORY_CONTACTS);
+
+  EXPECT_EQ (restore (), 200);
+  EXPECT_TRUE (current ("imported") == "backed-up card " + random_bytes (64 * 1024, 1));
+  EXPECT_EQ (current ("mail/inbox"), "current mail");
+  EXPECT_EQ (current ("settings.db"), "current settings");
+  EXPECT_FALSE (QFile::exists (home + "/.safehold/last-restore.xml"));
+  std::vector<DBusMock::Call> calls = modes->calls ();
+  ASSERT_EQ (calls.size (), 1u);
+  EXPECT_EQ (calls[0].method, "get_radio_states");
+}
+
+TEST_F (RestoreEngineTest, CorruptArchiveLeavesItsCategoryAloneAndTheOthersAreRestored)
+{
+  makeBackup (SF_CATEGORY_CONTACTS | SF_CATEGORY_SETTINGS);
+  g_autoptr (SfBackupInfo) info = sf_target_get_backup_by_name (target, "Backup0");
+  ASSERT_NE (info, nullptr);
+  g_autofree gchar *archive = sf_backup_info_get_category_archive_path (info, SF_CATEGORY_CONTACTS);
+  QFile file (archive);
+  ASSERT_TRUE (file.open (QIODevice::ReadWrite));
+  ASSERT_TRUE (file.seek (file.size () / 3));
+  file.write (QByteArray::fromStdString (random_bytes (4096, 7)));
+  file.close ();
+
+  SfRestoreFailure *failure = nullptr;
+  EXPECT_EQ (restore (QString (), &failure), 204);
+  EXPECT_EQ (current ("export/card.vcf"), "current card");
+  EXPECT_EQ (current ("export/stray"), "current stray");
+  EXPECT_EQ (current ("settings.db"), "backed-up settings");
+  ASSERT_NE (failure, nullptr);
+  EXPECT_EQ (sf_restore_failure_get_category_reason (failure, SF_CATEGORY_CONTACTS),
+             SF_RESTORE_FAILURE_CORRUPT_BACKUP);
+  EXPECT_FALSE (sf_restore_failure_has_category (failure, SF_CATEGORY_SETTINGS));
+  sf_restore_failure_unref (failure);
+}
+
+TEST_F (RestoreEngineTest, WrongPasswordRemovesNothingAtAll)
+{
+  makeBackup (everything, "secret");
+
+  SfRestoreFailure *failure = nullptr;
+  EXPECT_EQ (restore ("guess", &failure), 200);
+  EXPECT_EQ (current ("export/card.vcf"), "current card");
+  EXPECT_EQ (current ("export/stray"), "current stray");
+  EXPECT_EQ (current ("mail/inbox"), "current mail");
+  EXPECT_EQ (current ("settings.db"), "current settings");
+  EXPECT_EQ (current ("apps/list"), "current list");
+  ASSERT_NE (failure, nullptr);
+  EXPECT_EQ (sf_restore_failure_get_category_reason (failure, SF_CATEGORY_SETTINGS),
+             SF_RESTORE_FAILURE_UNKNOWN_ERROR);
+  sf_restore_failure_unref (failure);
+  EXPECT_FALSE (QFile::exists (home + "/.safehold/last-restore.xml"));
+
+  EXPECT_EQ (restore ("secret"), 204) << "the right password restores";
+  EXPECT_EQ (current ("settings.db"), "backed-up settings");
+}

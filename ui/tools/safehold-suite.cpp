@@ -1,0 +1,333 @@
+/* safehold-suite: the desktop suite's side of "com.korvel.backup.plugin", for a machine without
+ * the desktop suite and for the end-to-end tests. It backs up content types of the running
+ * program into transfer files and restores such files. */
+
+#include "LumoSuiteTransfer.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingReply>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace
+{
+const int exitFailed = 1;
+const int exitUsage = 2;
+/* A backup or restore may take long; the program answers when it is done. */
+const int callTimeoutMs = 6 * 60 * 60 * 1000;
+
+struct ContentType
+{
+  const char *name;
+  int command;
+  int categories; // the category bits its transfer file may carry
+};
+
+const ContentType contentTypes[] = {
+  { "contacts", 1, 1 },   { "calendar", 2, 8 },  { "messages", 3, 6 },
+  { "bookmarks", 4, 16 }, { "settings", 5, 32 }, { "applications", 6, 64 },
+};
+
+const ContentType *
+contentByName (const QString &name)
+{
+  for (const ContentType &type : contentTypes)
+    if (name == type.name)
+      return &type;
+  return nullptr;
+}
+
+/* The content type a transfer file carries: the one whose categories hold all of its own. */
+const ContentType *
+contentByCategories (int categories)
+{
+  for (const ContentType &type : contentTypes)
+    if (categories != 0 && (categories & ~type.categories) == 0)
+      return &type;
+  return nullptr;
+}
+
+void
+say (const QString &text)
+{
+  fprintf (stderr, "%s\n", qUtf8Printable (text));
+}
+
+int
+usage ()
+{
+  say ("usage: safehold-suite backup CONTENT... -o OUT\n"
+       "       safehold-suite restore FILE...\n"
+       "\n"
+       "CONTENT is contacts, calendar, messages, bookmarks, settings or applications.\n"
+       "backup writes one transfer file per content: OUT is that file for one content, and a\n"
+       "directory receiving CONTENT.transfer files for several. The program closes afterwards.\n"
+       "restore sends transfer files made by backup; the phone restarts when they are restored.\n"
+       "Exit status: 0 done, 1 something was not backed up or restored, 2 wrong usage.");
+  return exitUsage;
+}
+
+/* One call of "request" on the running program, waited for with the elapsed time shown on a
+ * terminal. */
+class Phone
+{
+public:
+  Phone () : bus_ (QDBusConnection::sessionBus ())
+  {
+  }
+
+  bool connected () const
+  {
+    return bus_.isConnected ();
+  }
+
+  bool request (const QString &operation, const QString &command, int size, const QString &what,
+                int *result, QString *path)
+  {
+    QDBusMessage call = QDBusMessage::createMethodCall (
+        "com.korvel.backup.plugin", "/com/korvel/backup", "com.korvel.backup.plugin", "request");
+    call << operation << command << size;
+    QDBusPendingReply<int, QString> reply = bus_.asyncCall (call, callTimeoutMs);
+
+    QElapsedTimer elapsed;
+    elapsed.start ();
+    QTimer ticker;
+    bool terminal = isatty (STDERR_FILENO) && !what.isEmpty ();
+    QObject::connect (&ticker, &QTimer::timeout, [&] {
+      fprintf (stderr, "\r%s ... %lld s", qUtf8Printable (what), elapsed.elapsed () / 1000);
+    });
+    if (terminal)
+      ticker.start (1000);
+    QEventLoop loop;
+    QDBusPendingCallWatcher watcher (reply);
+    QObject::connect (&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+    if (!reply.isFinished ())
+      loop.exec ();
+    if (terminal && elapsed.elapsed () >= 1000)
+      fprintf (stderr, "\r%s ... %lld s\n", qUtf8Printable (what), elapsed.elapsed () / 1000);
+
+    if (reply.isError ())
+      {
+        say ("safehold-suite: the phone did not answer: " + reply.error ().message ());
+        return false;
+      }
+    *result = reply.argumentAt<0> ();
+    *path = reply.argumentAt<1> ();
+    return true;
+  }
+
+private:
+  QDBusConnection bus_;
+};
+
+bool
+copyFile (const QString &from, const QString &to, QString *error)
+{
+  QFile input (from);
+  QFile output (to);
+  if (!input.open (QIODevice::ReadOnly))
+    {
+      *error = "cannot read " + from + ": " + input.errorString ();
+      return false;
+    }
+  if (!output.open (QIODevice::WriteOnly | QIODevice::Truncate))
+    {
+      *error = "cannot write " + to + ": " + output.errorString ();
+      return false;
+    }
+  while (!input.atEnd ())
+    {
+      QByteArray block = input.read (1 << 16);
+      if (block.isEmpty () || output.write (block) != block.size ())
+        {
+          *error = "cannot copy " + from + " to " + to;
+          return false;
+        }
+    }
+  if (!output.flush ())
+    {
+      *error = "cannot write " + to + ": " + output.errorString ();
+      return false;
+    }
+  return true;
+}
+
+bool
+backupOne (Phone &phone, const ContentType &type, const QString &destination)
+{
+  int result = 0;
+  QString path;
+  const QString command = QString::number (type.command);
+  if (!phone.request ("open", command, 0, QString ("backing up ") + type.name, &result, &path))
+    return false;
+  bool done = false;
+  QString error;
+  if (result != 0)
+    say (QString ("safehold-suite: the phone could not back up ") + type.name);
+  else if (LumoSuiteTransfer::categoriesOf (path, &error) == 0)
+    say ("safehold-suite: the phone's transfer file " + path + " is unusable: " + error);
+  else if (!copyFile (path, destination, &error))
+    {
+      // Closing would have the phone delete its copy, the only one left now.
+      say ("safehold-suite: " + error + "; the phone keeps its copy at " + path);
+      return false;
+    }
+  else
+    {
+      say (QString ("%1: %2 bytes in %3")
+               .arg (type.name)
+               .arg (QFileInfo (destination).size ())
+               .arg (destination));
+      done = true;
+    }
+  if (result == 0)
+    phone.request ("close", command, 0, QString (), &result, &path);
+  return done;
+}
+
+int
+backup (Phone &phone, const QStringList &names, const QString &out)
+{
+  QList<const ContentType *> types;
+  for (const QString &name : names)
+    {
+      const ContentType *type = contentByName (name);
+      if (!type)
+        {
+          say ("safehold-suite: unknown content \"" + name + "\"");
+          return usage ();
+        }
+      types.append (type);
+    }
+  if (types.isEmpty () || out.isEmpty ())
+    return usage ();
+  if (types.size () > 1 && !QDir ().mkpath (out))
+    {
+      say ("safehold-suite: cannot create the directory " + out);
+      return exitFailed;
+    }
+
+  int result = 0;
+  QString path;
+  if (!phone.request ("open", "100", 0, QString (), &result, &path))
+    return exitFailed;
+  bool allDone = true;
+  for (const ContentType *type : types)
+    {
+      QString destination = types.size () > 1 ? out + "/" + type->name + ".transfer" : out;
+      allDone = backupOne (phone, *type, destination) && allDone;
+    }
+  phone.request ("close", "101", 0, QString (), &result, &path);
+  return allDone ? 0 : exitFailed;
+}
+
+int
+restore (Phone &phone, const QStringList &files)
+{
+  if (files.isEmpty ())
+    return usage ();
+  QList<const ContentType *> types;
+  for (const QString &file : files)
+    {
+      QString error;
+      const ContentType *type
+          = contentByCategories (LumoSuiteTransfer::categoriesOf (file, &error));
+      if (!type)
+        {
+          say ("safehold-suite: " + file + " is not a transfer file"
+               + (error.isEmpty () ? QString (" of one content") : ": " + error));
+          return exitFailed;
+        }
+      types.append (type);
+    }
+
+  int result = 0;
+  QString path;
+  if (!phone.request ("open", "200", 0, QString (), &result, &path))
+    return exitFailed;
+  if (result != 0)
+    {
+      say ("safehold-suite: the phone is busy and refused the restore");
+      return exitFailed;
+    }
+  bool allSent = true;
+  for (qsizetype index = 0; index < files.size (); index++)
+    {
+      const QString command = QString::number (types[index]->command);
+      QString error;
+      if (!phone.request ("open", command, 0, QString ("waiting to send ") + files[index], &result,
+                          &path))
+        return exitFailed;
+      if (result != 0 || !copyFile (files[index], path, &error))
+        {
+          say ("safehold-suite: "
+               + (error.isEmpty () ? "the phone refused " + files[index] : error));
+          allSent = false;
+          continue;
+        }
+      int size = (int)QFileInfo (files[index]).size ();
+      if (!phone.request ("close", command, size, QString (), &result, &path))
+        return exitFailed;
+      if (result != 0 || !path.isEmpty ())
+        {
+          say ("safehold-suite: the phone did not accept " + files[index]);
+          allSent = false;
+        }
+      else
+        say (QString ("%1: sent %2 bytes of %3")
+                 .arg (types[index]->name)
+                 .arg (size)
+                 .arg (files[index]));
+    }
+  if (!phone.request ("open", "201", 0, "restoring", &result, &path))
+    return exitFailed;
+  if (result != 0 || !allSent)
+    {
+      say ("safehold-suite: not everything was restored; the phone restarts now");
+      return exitFailed;
+    }
+  say ("restored; the phone restarts now");
+  return 0;
+}
+} // namespace
+
+int
+main (int argc, char **argv)
+{
+  QCoreApplication app (argc, argv);
+  QStringList arguments = app.arguments ().mid (1);
+  if (arguments.isEmpty () || arguments.first () == "--help" || arguments.first () == "-h")
+    return usage ();
+
+  QString mode = arguments.takeFirst ();
+  QString out;
+  qsizetype option = arguments.indexOf ("-o");
+  if (option >= 0)
+    {
+      if (option + 1 >= arguments.size ())
+        return usage ();
+      out = arguments.takeAt (option + 1);
+      arguments.removeAt (option);
+    }
+  if (mode != "backup" && mode != "restore")
+    return usage ();
+  if (mode == "restore" && option >= 0)
+    return usage ();
+
+  Phone phone;
+  if (!phone.connected ())
+    {
+      say ("safehold-suite: no session bus to reach the phone's program on");
+      return exitFailed;
+    }
+  return mode == "backup" ? backup (phone, arguments, out) : restore (phone, arguments);
+}
