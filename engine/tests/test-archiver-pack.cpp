@@ -256,7 +256,7 @@ TEST_F (Pack, CancelWhileCategoriesArePackedTogetherListsOnlyWholeArchives)
   /* Whatever is left is listed and whole; nothing else is left. */
   g_autoptr (GFile) dir = g_file_new_for_path ((backups_ + "/Backup0").c_str ());
   g_autoptr (SfBackupInfo) kept = sf_backup_info_new_from_directory (dir);
-  guint listed = kept != nullptr ? sf_backup_info_get_categories (kept) : SF_CATEGORY_NONE;
+  guint listed = kept != nullptr ? sf_backup_info_get_categories (kept) : 0u;
   EXPECT_NE (listed, categories) << "the cancel came before the end";
   for (SfCategory category : { SF_CATEGORY_CONTACTS, SF_CATEGORY_EMAILS, SF_CATEGORY_BOOKMARKS })
     {

@@ -362,8 +362,10 @@ TEST_F (SafeholdArchive, DamagedEntriesAreSkippedAndTheRestExtracted)
       EXPECT_EQ (extracted.size (), 3u) << name;
       for (int i = 0; i < 4; i++)
         if (i != damaged)
-          EXPECT_EQ (extracted["/c" + std::to_string (i) + ".vcf"].content, entries[i].content)
-              << name << " " << i;
+          {
+            EXPECT_EQ (extracted["/c" + std::to_string (i) + ".vcf"].content, entries[i].content)
+                << name << " " << i;
+          }
 
       ToolRun verify = tool ({ "verify", backups_ + "/" + name, "-q" });
       EXPECT_EQ (verify.status, 1) << name;
