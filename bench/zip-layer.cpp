@@ -89,7 +89,8 @@ pack (const std::vector<File> &files, const std::string &path)
   for (gsize i = 0; ok && i < files.size (); i++)
     {
       const std::string &data = files[i].data;
-      ok = sf_zip_writer_begin_file (writer, files[i].name.c_str (), 0644, 1700000000, &error);
+      ok = sf_zip_writer_begin_file (writer, files[i].name.c_str (), 0644, 1700000000, data.size (),
+                                     &error);
       for (gsize offset = 0; ok && offset < data.size (); offset += CHUNK)
         ok = sf_zip_writer_write (writer, data.data () + offset, MIN (CHUNK, data.size () - offset),
                                   &error);

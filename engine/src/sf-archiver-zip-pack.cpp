@@ -165,17 +165,101 @@ relative_name (const std::string &path)
   return path.substr (path.find_first_not_of ('/'));
 }
 
-/* Copies one open source file into the archive entry begun for it; copied counts its bytes. */
-Result
-copy_file (SfArchiverZip *self, SfZipWriter *zip, gint fd, guint64 *copied, GError **error)
+/* What the workers packing categories at the same time share. */
+struct PackRun
 {
-  SfArchiver *archiver = SF_ARCHIVER (self);
-  *copied = 0;
+  SfArchiverZip *self;
+  SfArchiverZipVerifier *verifier;
+  /* The selected categories in index order, and the index of the next one to take. */
+  std::vector<SfCategory> categories;
+  gint next = 0;
+  /* Set once a category failed: the others stop, since the backup is lost. */
+  gint failed = 0;
+  GMutex mutex;
+  /* Guarded by mutex: the ordinary files stored by completed categories, and the failure of the
+   * first failed category in index order, which is the one reported. */
+  std::vector<PackedFile> packed;
+  GError *error = NULL;
+  gint error_index = -1;
+  gboolean cancelled = FALSE;
+
+  PackRun ()
+  {
+    g_mutex_init (&mutex);
+  }
+  ~PackRun ()
+  {
+    g_clear_error (&error);
+    g_mutex_clear (&mutex);
+  }
+};
+
+/* What one worker packs its current category with. */
+struct CategoryPack
+{
+  PackRun *run;
+  guint8 *buffer;
+  std::vector<SfArchiverZipStored> stored;
+  std::vector<PackedFile> packed;
+  /* Added to the archiver's counts, taken back when the category is not completed. */
+  guint32 files = 0;
+  guint64 size = 0;
+};
+
+gboolean
+must_stop (PackRun *run)
+{
+  return g_atomic_int_get (&run->failed) || run->verifier->failed ();
+}
+
+/* Reads from fd until buffer is full or the file ends; the count, or -1. */
+gssize
+read_head (gint fd, guint8 *buffer, gsize size)
+{
+  gsize filled = 0;
+  while (filled < size)
+    {
+      gssize count = read (fd, buffer + filled, size - filled);
+      if (count < 0 && errno == EINTR)
+        continue;
+      if (count < 0)
+        return -1;
+      if (count == 0)
+        break;
+      filled += count;
+    }
+  return filled;
+}
+
+/* Writes count bytes of the file's data to its entry and counts them. */
+Result
+store (CategoryPack *pack, SfZipWriter *zip, const guint8 *data, gsize count, guint64 *copied,
+       GError **error)
+{
+  if (count > 0 && !sf_zip_writer_write (zip, data, count, NULL))
+    {
+      set_write_error (pack->run->self, error, "Backup, could not write to archive");
+      return RESULT_FAILED;
+    }
+  *copied += count;
+  pack->size += count;
+  sf_archiver_add_processed_size (SF_ARCHIVER (pack->run->self), count);
+  sf_archiver_update_progress (SF_ARCHIVER (pack->run->self));
+  return RESULT_DONE;
+}
+
+/* Copies the rest of one open source file into the archive entry begun for it. */
+Result
+copy_rest (CategoryPack *pack, SfZipWriter *zip, gint fd, guint64 *copied, GError **error)
+{
+  SfArchiver *archiver = SF_ARCHIVER (pack->run->self);
   for (;;)
     {
       if (sf_archiver_is_cancelled (archiver))
         return RESULT_CANCELLED;
-      gssize count = read (fd, self->buffer, SF_ARCHIVER_ZIP_BUFFER_SIZE);
+      if (must_stop (pack->run))
+        return RESULT_FAILED;
+      gssize count = read (fd, pack->buffer, SF_ARCHIVER_ZIP_BUFFER_SIZE);
       if (count < 0 && errno == EINTR)
         continue;
       if (count < 0)
@@ -185,24 +269,20 @@ copy_file (SfArchiverZip *self, SfZipWriter *zip, gint fd, guint64 *copied, GErr
         }
       if (count == 0)
         return RESULT_DONE;
-      if (!sf_zip_writer_write (zip, self->buffer, count, NULL))
-        {
-          set_write_error (self, error, "Backup, could not write to archive");
-          return RESULT_FAILED;
-        }
-      *copied += count;
-      sf_archiver_add_processed_size (archiver, count);
-      sf_archiver_update_progress (archiver);
+      Result result = store (pack, zip, pack->buffer, count, copied, error);
+      if (result != RESULT_DONE)
+        return result;
     }
 }
 
-/* Stores one listed file and appends it to stored. Files that cannot be opened are skipped: they
- * are not lost, since only stored files are ever deleted. */
+/* Stores one listed file and notes it in pack; ordinary says whether it is deleted after a
+ * successful backup. Files that cannot be opened are skipped: they are not lost, since only
+ * stored files are ever deleted. */
 Result
-pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry,
-           std::vector<SfArchiverZipStored> *stored, std::vector<PackedFile> *packed,
+pack_file (CategoryPack *pack, SfZipWriter *zip, SfFileEntry *entry, gboolean ordinary,
            GError **error)
 {
+  SfArchiverZip *self = pack->run->self;
   if (g_file_info_get_file_type (entry->info) != G_FILE_TYPE_REGULAR)
     {
       SF_LOG_DEBUG ("Skipping non-regular file.\n");
@@ -221,11 +301,20 @@ pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry,
       return RESULT_DONE;
     }
 
+  /* A file that fits the buffer is read whole first: its entry then gets its exact size. */
+  gssize head = read_head (fd, pack->buffer, SF_ARCHIVER_ZIP_BUFFER_SIZE);
+  if (head < 0)
+    {
+      close (fd);
+      g_set_error_literal (error, SF_ERROR, SF_ERROR_BACKUP_FAILED, "Error reading vfs file");
+      return RESULT_FAILED;
+    }
+  gboolean whole = head < SF_ARCHIVER_ZIP_BUFFER_SIZE;
   g_autoptr (GError) begin_error = NULL;
   std::string name = relative_name (path);
   std::string full_name = std::string (SF_ARCHIVER_ZIP_ROOT) + "/" + name;
   if (!sf_zip_writer_begin_file (zip, full_name.c_str (), before.st_mode & 0777, before.st_mtime,
-                                 &begin_error))
+                                 whole ? head : -1, &begin_error))
     {
       close (fd);
       /* A name the archive cannot hold costs only that file, which stays where it is. */
@@ -238,7 +327,9 @@ pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry,
       return RESULT_FAILED;
     }
   guint64 copied = 0;
-  Result result = copy_file (self, zip, fd, &copied, error);
+  Result result = store (pack, zip, pack->buffer, head, &copied, error);
+  if (result == RESULT_DONE && !whole)
+    result = copy_rest (pack, zip, fd, &copied, error);
   struct stat after;
   gboolean unchanged = fstat (fd, &after) == 0 && after.st_size == before.st_size
                        && after.st_mtime == before.st_mtime;
@@ -251,30 +342,31 @@ pack_file (SfArchiverZip *self, SfZipWriter *zip, SfFileEntry *entry,
   if (result != RESULT_DONE)
     return result;
 
-  stored->push_back ({ name, copied });
+  pack->stored.push_back ({ name, copied });
+  pack->files++;
   sf_archiver_add_processed_files (SF_ARCHIVER (self), 1);
   sf_archiver_update_progress (SF_ARCHIVER (self));
   /* A file that changed while it was read holds more than the archive; it stays. */
-  if (packed != NULL && unchanged)
-    packed->push_back ({ path, after.st_size, after.st_mtime });
-  else if (packed != NULL)
+  if (ordinary && unchanged)
+    pack->packed.push_back ({ path, after.st_size, after.st_mtime });
+  else if (ordinary)
     SF_LOG_WARNING ("File changed while it was packed, it is kept: %s", path);
   return RESULT_DONE;
 }
 
+/* Stops without an error of its own when another category failed: that one is reported. */
 Result
-pack_entries (SfArchiverZip *self, SfArchiverZipVerifier *verifier, SfZipWriter *zip,
-              GSList *entries, std::vector<SfArchiverZipStored> *stored,
-              std::vector<PackedFile> *packed, GError **error)
+pack_entries (CategoryPack *pack, SfZipWriter *zip, GSList *entries, gboolean ordinary,
+              GError **error)
 {
   for (GSList *item = entries; item != NULL; item = item->next)
     {
-      if (sf_archiver_is_cancelled (SF_ARCHIVER (self)))
+      if (sf_archiver_is_cancelled (SF_ARCHIVER (pack->run->self)))
         return RESULT_CANCELLED;
-      if (verifier->failed ())
+      if (must_stop (pack->run))
         return RESULT_FAILED;
       Result result
-          = pack_file (self, zip, static_cast<SfFileEntry *> (item->data), stored, packed, error);
+          = pack_file (pack, zip, static_cast<SfFileEntry *> (item->data), ordinary, error);
       if (result != RESULT_DONE)
         return result;
     }
@@ -286,7 +378,12 @@ open_category_output (SfArchiverZip *self, const gchar *path, CategoryOutput *ou
                       GError **error)
 {
   g_autoptr (GError) cause = NULL;
+  /* The stream reads the process's umask by setting it and setting it back: two workers doing
+   * that at once could leave 0077 behind for the whole process. */
+  static GMutex umask_lock;
+  g_mutex_lock (&umask_lock);
   output->file = gsf_output_stdio_new (path, &cause);
+  g_mutex_unlock (&umask_lock);
   if (output->file == NULL)
     {
       g_propagate_error (error, open_archive_error (path, cause));
@@ -308,12 +405,11 @@ open_category_output (SfArchiverZip *self, const gchar *path, CategoryOutput *ou
   return RESULT_DONE;
 }
 
-/* Writes the archive of one category and hands it to verifier to be read back. The ordinary files
- * it stored are appended to packed. */
+/* Writes the archive of one category and hands it to the verifier to be read back. */
 Result
-pack_category (SfArchiverZip *self, SfArchiverZipVerifier *verifier, SfCategory category,
-               std::vector<PackedFile> *packed, GError **error)
+pack_category (CategoryPack *pack, SfCategory category, GError **error)
 {
+  SfArchiverZip *self = pack->run->self;
   SfArchiver *archiver = SF_ARCHIVER (self);
   if (sf_archiver_is_cancelled (archiver))
     return RESULT_CANCELLED;
@@ -330,18 +426,14 @@ pack_category (SfArchiverZip *self, SfArchiverZipVerifier *verifier, SfCategory 
   g_autofree gchar *path = sf_backup_info_get_category_archive_path (self->backup_info, category);
   g_unlink (path);
   Result result = sf_archiver_is_cancelled (archiver) ? RESULT_CANCELLED : RESULT_DONE;
-  guint32 start_files = sf_archiver_get_processed_files (archiver);
-  guint64 start_size = sf_archiver_get_processed_size (archiver);
-  size_t start_packed = packed->size ();
-  std::vector<SfArchiverZipStored> stored;
   {
     CategoryOutput output;
     if (result == RESULT_DONE)
       result = open_category_output (self, path, &output, error);
     if (result == RESULT_DONE)
-      result = pack_entries (self, verifier, output.zip, ordinary, &stored, packed, error);
+      result = pack_entries (pack, output.zip, ordinary, TRUE, error);
     if (result == RESULT_DONE)
-      result = pack_entries (self, verifier, output.zip, permanent, &stored, NULL, error);
+      result = pack_entries (pack, output.zip, permanent, FALSE, error);
     if (result == RESULT_DONE && !output.close (NULL))
       {
         SF_LOG_WARNING ("Backup, couldn't close root category output");
@@ -355,16 +447,46 @@ pack_category (SfArchiverZip *self, SfArchiverZipVerifier *verifier, SfCategory 
   if (result != RESULT_DONE)
     {
       g_unlink (path);
-      sf_archiver_set_processed_files (archiver, start_files);
-      sf_archiver_set_processed_size (archiver, start_size);
-      packed->resize (start_packed);
+      sf_archiver_take_back_processed (archiver, pack->files, pack->size);
       return result;
     }
-  sf_backup_info_set_data_amount (self->backup_info, category,
-                                  sf_archiver_get_processed_size (archiver) - start_size,
-                                  sf_archiver_get_processed_files (archiver) - start_files);
-  verifier->add (category, std::move (stored));
+  sf_backup_info_set_data_amount (self->backup_info, category, pack->size, pack->files);
+  pack->run->verifier->add (category, std::move (pack->stored));
   return RESULT_DONE;
+}
+
+/* One worker: takes the next category until none is left or the backup cannot go on. */
+void
+pack_worker (PackRun *run)
+{
+  g_autofree guint8 *buffer = static_cast<guint8 *> (g_malloc (SF_ARCHIVER_ZIP_BUFFER_SIZE));
+  for (;;)
+    {
+      gint index = g_atomic_int_add (&run->next, 1);
+      if (index >= (gint)run->categories.size ())
+        return;
+      CategoryPack pack{ run, buffer, {}, {}, 0, 0 };
+      g_autoptr (GError) error = NULL;
+      Result result = pack_category (&pack, run->categories[index], &error);
+      g_mutex_lock (&run->mutex);
+      if (result == RESULT_DONE)
+        run->packed.insert (run->packed.end (), pack.packed.begin (), pack.packed.end ());
+      else if (result == RESULT_CANCELLED)
+        run->cancelled = TRUE;
+      else
+        {
+          g_atomic_int_set (&run->failed, 1);
+          if (error != NULL && (run->error == NULL || index < run->error_index))
+            {
+              g_clear_error (&run->error);
+              run->error = g_steal_pointer (&error);
+              run->error_index = index;
+            }
+        }
+      g_mutex_unlock (&run->mutex);
+      if (result != RESULT_DONE)
+        return;
+    }
 }
 
 /* The archives are complete and described: only now may the stored originals go. A file that
@@ -389,27 +511,34 @@ delete_packed_files (const std::vector<PackedFile> &packed)
 }
 
 /* A category counts as written once its archive was read back intact; the read-backs overlap
- * with packing the next category. */
+ * with packing the next categories. */
 Result
 pack_categories (SfArchiverZip *self, std::vector<PackedFile> *packed, GError **error)
 {
   SfArchiverZipVerifier verifier (self);
-  Result result = RESULT_DONE;
-  for (gint index = 0; index < SF_CATEGORY_COUNT && result == RESULT_DONE; index++)
-    {
-      SfCategory category = sf_category_from_index (index);
-      result = pack_category (self, &verifier, (SfCategory)(self->categories & category), packed,
-                              error);
-    }
+  PackRun run;
+  run.self = self;
+  run.verifier = &verifier;
+  for (gint index = 0; index < SF_CATEGORY_COUNT; index++)
+    if (self->categories & sf_category_from_index (index))
+      run.categories.push_back (sf_category_from_index (index));
+  _sf_archiver_zip_run_workers (_sf_archiver_zip_worker_count (run.categories.size ()),
+                                [&run] { pack_worker (&run); });
+
   g_autoptr (GError) verify_error = NULL;
   self->written_categories = verifier.finish (&verify_error);
   if (verify_error != NULL)
     {
-      g_clear_error (error);
       g_propagate_error (error, g_steal_pointer (&verify_error));
       return RESULT_FAILED;
     }
-  return result;
+  if (run.failed)
+    {
+      g_propagate_error (error, g_steal_pointer (&run.error));
+      return RESULT_FAILED;
+    }
+  *packed = std::move (run.packed);
+  return run.cancelled ? RESULT_CANCELLED : RESULT_DONE;
 }
 
 Result

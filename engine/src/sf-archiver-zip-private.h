@@ -7,6 +7,7 @@
 #include "sf-restore-transform.h"
 #include "sf-zip-reader.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,6 @@ struct _SfArchiverZip
   SfBackupLocations *permanent_locations;
   SfUserFiles *user_files;
   GFile *gconf_dir;
-  guint8 *buffer;
   SfCategory categories;
   SfCategory written_categories;
   gchar *password;
@@ -29,7 +29,13 @@ struct _SfArchiverZip
   SfRestoreTransform *restore_transform;
 };
 
-/* Bytes moved per read and write. */
+/* Categories are packed and unpacked at the same time, each by one worker: one worker per
+ * processor, and never more than there are categories. */
+guint _sf_archiver_zip_worker_count (guint categories);
+/* Runs work on count threads at once, the calling one among them; returns when all returned. */
+void _sf_archiver_zip_run_workers (guint count, const std::function<void ()> &work);
+
+/* Bytes moved per read and write, by each worker. */
 #define SF_ARCHIVER_ZIP_BUFFER_SIZE (64 * 1024)
 /* Name of the folder at the top of every category archive. */
 #define SF_ARCHIVER_ZIP_ROOT "Root"
@@ -63,7 +69,8 @@ gboolean _sf_archiver_zip_verify_category (SfArchiverZip *self, SfCategory categ
                                            std::vector<SfArchiverZipStored> stored, GError **error);
 
 /* Reads closed category archives back from the medium, on a thread of its own while the next
- * category is packed, and compares each with what was packed into it. */
+ * categories are packed, and compares each with what was packed into it. Any packing worker may
+ * add to it. */
 class SfArchiverZipVerifier
 {
 public:
@@ -86,7 +93,7 @@ private:
 
   SfArchiverZip *archiver_;
   GAsyncQueue *jobs_;
-  GThread *thread_ = nullptr;
+  GThread *thread_;
   gint failed_ = 0;
   /* Written by the verifying thread, read after it was joined. */
   guint verified_ = 0;

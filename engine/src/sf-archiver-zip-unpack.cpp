@@ -49,18 +49,25 @@ struct PatternDeleter
 };
 using Pattern = std::unique_ptr<GPatternSpec, PatternDeleter>;
 
-/* What one restore keeps across its categories. */
+/* What one restore keeps across its categories, which several workers unpack at once. */
 struct RestoreRun
 {
-  /* A folder descriptor on each file system written to, for the one flush at the end. */
+  GMutex mutex;
+  /* Guarded by mutex. A folder descriptor on each file system written to, for the one flush at
+   * the end. */
   std::map<dev_t, int> written_file_systems;
-  /* Folders already rid of temporary files a killed restore left. */
+  /* Guarded by mutex. Folders already rid of temporary files a killed restore left. */
   std::set<std::pair<dev_t, ino_t>> cleaned_folders;
 
+  RestoreRun ()
+  {
+    g_mutex_init (&mutex);
+  }
   ~RestoreRun ()
   {
     for (const auto &[device, fd] : written_file_systems)
       close (fd);
+    g_mutex_clear (&mutex);
   }
 };
 
@@ -70,12 +77,17 @@ struct CategoryWalk
   SfArchiverZip *self;
   RestoreRun *run;
   SfCategory category;
+  /* The worker's own. */
+  guint8 *buffer;
   std::vector<Pattern> exclusions;
   /* The include locations of the category on this device, ordinary and permanent. */
   std::vector<std::string> locations;
-  /* The folder of the last file, kept open for the files that follow it. */
+  /* The folder of the last file, kept open for the files that follow it, and its file system. */
   std::string folder;
   int folder_fd = -1;
+  dev_t folder_device = 0;
+  /* File systems this walk has noted as written to. */
+  std::set<dev_t> noted_devices;
   /* The reason of the first file that failed, or -1. */
   gint first_failure = -1;
 
@@ -191,7 +203,8 @@ note_failure (CategoryWalk &walk, gint reason)
 }
 
 /* Opens the next level below fd without following a link, making it (with mode) when missing.
- * -1 with errno set when it cannot be entered. */
+ * -1 with errno set when it cannot be entered. Another worker may make the same level at the
+ * same moment: only the one that made it sets its mode. */
 int
 enter_level (int fd, const gchar *name, guint mode)
 {
@@ -199,11 +212,12 @@ enter_level (int fd, const gchar *name, guint mode)
   int next = openat (fd, name, flags);
   if (next >= 0 || errno != ENOENT)
     return next;
-  if (mkdirat (fd, name, 0700) != 0 && errno != EEXIST)
+  gboolean made = mkdirat (fd, name, 0700) == 0;
+  if (!made && errno != EEXIST)
     return -1;
   next = openat (fd, name, flags);
   /* Set after making, so that the process's umask has no say. */
-  if (next >= 0)
+  if (next >= 0 && made)
     fchmod (next, mode);
   return next;
 }
@@ -236,28 +250,10 @@ open_folder (const Place &place, size_t count, guint last_mode)
   return fd;
 }
 
-/* The folder that will hold a file of place, kept open in the walk; -1 with errno set. */
-int
-file_folder (CategoryWalk &walk, const Place &place, const std::string &destination)
-{
-  g_autofree gchar *folder = g_path_get_dirname (destination.c_str ());
-  if (walk.folder_fd >= 0 && walk.folder == folder)
-    return walk.folder_fd;
-  if (walk.folder_fd >= 0)
-    close (walk.folder_fd);
-  walk.folder = folder;
-  walk.folder_fd = open_folder (place, place.below.size () - 1, 0755);
-  return walk.folder_fd;
-}
-
-/* Removes what a killed restore left in folder, once per folder and restore. */
+/* Deletes every temporary file of a restore in folder. */
 void
-remove_stale_temporaries (CategoryWalk &walk, int folder)
+remove_temporaries_in (CategoryWalk &walk, int folder)
 {
-  struct stat info;
-  if (fstat (folder, &info) != 0
-      || !walk.run->cleaned_folders.insert ({ info.st_dev, info.st_ino }).second)
-    return;
   int listing = dup (folder);
   DIR *dir = listing >= 0 ? fdopendir (listing) : NULL;
   if (dir == NULL)
@@ -278,16 +274,53 @@ remove_stale_temporaries (CategoryWalk &walk, int folder)
                     name.c_str ());
 }
 
-/* Remembers the file system of folder for the flush before the restore ends. */
+/* Removes what a killed restore left in folder, once per folder and restore. Holds the run's
+ * lock throughout: a worker that finds the folder cleaned may then put its own temporary files
+ * there. */
 void
-note_written (CategoryWalk &walk, int folder)
+remove_stale_temporaries (CategoryWalk &walk, int folder, const struct stat &info)
 {
+  g_mutex_lock (&walk.run->mutex);
+  if (walk.run->cleaned_folders.insert ({ info.st_dev, info.st_ino }).second)
+    remove_temporaries_in (walk, folder);
+  g_mutex_unlock (&walk.run->mutex);
+}
+
+/* The folder that will hold a file of place, kept open in the walk and rid of stale temporary
+ * files; -1 with errno set. */
+int
+file_folder (CategoryWalk &walk, const Place &place, const std::string &destination)
+{
+  g_autofree gchar *folder = g_path_get_dirname (destination.c_str ());
+  if (walk.folder_fd >= 0 && walk.folder == folder)
+    return walk.folder_fd;
+  if (walk.folder_fd >= 0)
+    close (walk.folder_fd);
+  walk.folder = folder;
+  walk.folder_fd = open_folder (place, place.below.size () - 1, 0755);
   struct stat info;
-  if (fstat (folder, &info) != 0 || walk.run->written_file_systems.count (info.st_dev) > 0)
+  if (walk.folder_fd >= 0 && fstat (walk.folder_fd, &info) == 0)
+    {
+      walk.folder_device = info.st_dev;
+      remove_stale_temporaries (walk, walk.folder_fd, info);
+    }
+  return walk.folder_fd;
+}
+
+/* Remembers the file system of the walk's folder for the flush before the restore ends. */
+void
+note_written (CategoryWalk &walk)
+{
+  if (!walk.noted_devices.insert (walk.folder_device).second)
     return;
-  int fd = dup (folder);
-  if (fd >= 0)
-    walk.run->written_file_systems[info.st_dev] = fd;
+  g_mutex_lock (&walk.run->mutex);
+  if (walk.run->written_file_systems.count (walk.folder_device) == 0)
+    {
+      int fd = dup (walk.folder_fd);
+      if (fd >= 0)
+        walk.run->written_file_systems[walk.folder_device] = fd;
+    }
+  g_mutex_unlock (&walk.run->mutex);
 }
 
 gboolean
@@ -368,7 +401,7 @@ copy_entry (CategoryWalk &walk, SfZipReader *reader, const SfZipEntry &entry, in
         return RESULT_CANCELLED;
       g_autoptr (GError) read_error = NULL;
       gssize count
-          = sf_zip_reader_read (reader, self->buffer, SF_ARCHIVER_ZIP_BUFFER_SIZE, &read_error);
+          = sf_zip_reader_read (reader, walk.buffer, SF_ARCHIVER_ZIP_BUFFER_SIZE, &read_error);
       if (count < 0)
         {
           SF_LOG_ERROR ("Restore IO error from gsf.");
@@ -384,7 +417,7 @@ copy_entry (CategoryWalk &walk, SfZipReader *reader, const SfZipEntry &entry, in
           failure->message = "the entry holds more data than it declares";
           return RESULT_FAILED;
         }
-      if (!write_all (fd, self->buffer, count))
+      if (!write_all (fd, walk.buffer, count))
         {
           if (is_space_errno (errno))
             failure->reason = SF_RESTORE_FAILURE_INSUFFICIENT_SPACE;
@@ -466,7 +499,6 @@ unpack_file (CategoryWalk &walk, SfZipReader *reader, const SfZipEntry &entry, c
         }
     }
 
-  remove_stale_temporaries (walk, folder);
   if (!enough_space (folder, entry.size))
     {
       failure->reason = SF_RESTORE_FAILURE_INSUFFICIENT_SPACE;
@@ -482,7 +514,7 @@ unpack_file (CategoryWalk &walk, SfZipReader *reader, const SfZipEntry &entry, c
       failure->message = g_strerror (errno);
       return RESULT_FAILED;
     }
-  note_written (walk, folder);
+  note_written (walk);
   Result result = copy_entry (walk, reader, entry, fd, failure);
   if (result != RESULT_DONE)
     close (fd);
@@ -636,7 +668,8 @@ set_file_failures (GError **error, SfCategory category, gint reason)
 
 /* Restores every entry below the root folder of one category archive. */
 Result
-unpack_category (SfArchiverZip *self, RestoreRun *run, SfCategory category, GError **error)
+unpack_category (SfArchiverZip *self, RestoreRun *run, SfCategory category, guint8 *buffer,
+                 GError **error)
 {
   SfArchiver *archiver = SF_ARCHIVER (self);
   sf_archiver_set_current_category (archiver, category);
@@ -652,6 +685,7 @@ unpack_category (SfArchiverZip *self, RestoreRun *run, SfCategory category, GErr
   walk.self = self;
   walk.run = run;
   walk.category = category;
+  walk.buffer = buffer;
   walk.exclusions = exclusion_patterns (self->locations, category);
   add_locations (&walk.locations, self->locations, category);
   add_locations (&walk.locations, self->permanent_locations, category);
@@ -730,51 +764,122 @@ record_category_error (SfRestoreFailure *failure, SfCategory category, const GEr
     }
 }
 
-/* Walks the categories in index order; returns the result and, on a cancel, the index it
- * happened at. */
-Result
-unpack_categories (SfArchiverZip *self, RestoreRun *run, SfRestoreFailure *failure,
-                   gint *stopped_at)
+/* What the workers unpacking categories at the same time share. */
+struct UnpackRun
 {
-  guint simulated = categories_from_names (g_getenv ("SF_FAIL_CATEGORIES"));
-  guint32 present = sf_backup_info_get_categories (self->backup_info);
+  SfArchiverZip *self;
+  RestoreRun *files;
+  SfRestoreFailure *failure;
+  guint simulated;
+  /* The requested categories in index order, and the index of the next one to take. */
+  std::vector<SfCategory> categories;
+  gint next = 0;
+  /* Set when the remaining categories cannot be restored either. */
+  gint stopped = 0;
+  gint cancelled = 0;
+  /* Guards failure and ended. */
+  GMutex mutex;
+  /* The categories whose walk ended, restored or failed; a cancel leaves the others. */
+  guint ended = SF_CATEGORY_NONE;
+
+  UnpackRun ()
+  {
+    g_mutex_init (&mutex);
+  }
+  ~UnpackRun ()
+  {
+    g_mutex_clear (&mutex);
+  }
+};
+
+/* Restores one requested category, or fails it as the backup or a test hook says. */
+Result
+unpack_one (UnpackRun *run, SfCategory category, guint8 *buffer, GError **error)
+{
+  SfArchiverZip *self = run->self;
+  if (run->simulated & category)
+    {
+      printf ("Simulating failure: %s\n", sf_category_to_string (category));
+      fflush (stdout);
+      g_set_error_literal (error, SF_ERROR, SF_ERROR_RESTORE_FAILED, "Simulated error");
+      return RESULT_FAILED;
+    }
+  if (!(sf_backup_info_get_categories (self->backup_info) & category))
+    return RESULT_DONE;
+  return unpack_category (self, run->files, category, buffer, error);
+}
+
+/* One worker: takes the next category until none is left, the restore is cancelled or it cannot
+ * go on. */
+void
+unpack_worker (UnpackRun *run)
+{
+  g_autofree guint8 *buffer = static_cast<guint8 *> (g_malloc (SF_ARCHIVER_ZIP_BUFFER_SIZE));
+  for (;;)
+    {
+      if (g_atomic_int_get (&run->stopped))
+        return;
+      if (sf_archiver_is_cancelled (SF_ARCHIVER (run->self)))
+        {
+          g_atomic_int_set (&run->cancelled, 1);
+          return;
+        }
+      gint index = g_atomic_int_add (&run->next, 1);
+      if (index >= (gint)run->categories.size ())
+        return;
+      SfCategory category = run->categories[index];
+      g_autoptr (GError) error = NULL;
+      Result result = unpack_one (run, category, buffer, &error);
+      if (result == RESULT_CANCELLED)
+        {
+          g_atomic_int_set (&run->cancelled, 1);
+          return;
+        }
+      g_mutex_lock (&run->mutex);
+      run->ended |= category;
+      gboolean go_on = TRUE;
+      if (result == RESULT_DONE)
+        sf_restore_failure_remove_category (run->failure, category);
+      else
+        go_on = record_category_error (run->failure, category, error);
+      g_mutex_unlock (&run->mutex);
+      if (!go_on)
+        {
+          g_atomic_int_set (&run->stopped, 1);
+          return;
+        }
+    }
+}
+
+/* Unpacks the requested categories, several at once, each taken in index order. On a cancel,
+ * every requested category present in the backup whose walk had not ended is recorded as
+ * cancelled. */
+Result
+unpack_categories (SfArchiverZip *self, RestoreRun *files, SfRestoreFailure *failure)
+{
+  UnpackRun run;
+  run.self = self;
+  run.files = files;
+  run.failure = failure;
+  run.simulated = categories_from_names (g_getenv ("SF_FAIL_CATEGORIES"));
   for (gint index = 0; index < SF_CATEGORY_COUNT; index++)
     {
-      *stopped_at = index;
       SfCategory category = sf_category_from_index (index);
-      if (!(self->categories & category))
-        {
-          sf_restore_failure_remove_category (failure, category);
-          continue;
-        }
-      if (sf_archiver_is_cancelled (SF_ARCHIVER (self)))
-        return RESULT_CANCELLED;
-
-      g_autoptr (GError) error = NULL;
-      Result result = RESULT_DONE;
-      if (simulated & category)
-        {
-          printf ("Simulating failure: %s\n", sf_category_to_string (category));
-          fflush (stdout);
-          g_set_error_literal (&error, SF_ERROR, SF_ERROR_RESTORE_FAILED, "Simulated error");
-          result = RESULT_FAILED;
-        }
-      else if (!(present & category))
-        {
-          sf_restore_failure_remove_category (failure, category);
-          continue;
-        }
+      if (self->categories & category)
+        run.categories.push_back (category);
       else
-        result = unpack_category (self, run, category, &error);
-
-      if (result == RESULT_CANCELLED)
-        return RESULT_CANCELLED;
-      if (result == RESULT_DONE)
         sf_restore_failure_remove_category (failure, category);
-      else if (!record_category_error (failure, category, error))
-        return RESULT_FAILED;
     }
-  return RESULT_DONE;
+  _sf_archiver_zip_run_workers (_sf_archiver_zip_worker_count (run.categories.size ()),
+                                [&run] { unpack_worker (&run); });
+
+  if (!run.cancelled)
+    return run.stopped ? RESULT_FAILED : RESULT_DONE;
+  guint present = sf_backup_info_get_categories (self->backup_info);
+  for (SfCategory category : run.categories)
+    if ((present & category) && !(run.ended & category))
+      sf_restore_failure_set_category_reason (failure, category, SF_RESTORE_FAILURE_CANCELLED);
+  return RESULT_CANCELLED;
 }
 
 /* The restored files reach the media before the restore says it ended: one flush per file
@@ -814,20 +919,12 @@ _sf_archiver_zip_unpack_thread_func (SfArchiver *archiver)
   g_autoptr (SfRestoreFailure) failure = sf_restore_failure_new ();
   sf_restore_failure_add_categories (failure, (SfCategory)(self->categories & present),
                                      SF_RESTORE_FAILURE_UNKNOWN_ERROR);
-  gint stopped_at = 0;
   Result result;
   {
     RestoreRun run;
-    result = unpack_categories (self, &run, failure, &stopped_at);
+    result = unpack_categories (self, &run, failure);
     flush_file_systems (run);
   }
-  if (result == RESULT_CANCELLED)
-    for (gint index = stopped_at; index < SF_CATEGORY_COUNT; index++)
-      {
-        SfCategory category = sf_category_from_index (index);
-        if (self->categories & present & category)
-          sf_restore_failure_set_category_reason (failure, category, SF_RESTORE_FAILURE_CANCELLED);
-      }
 
   sf_archiver_send_finalizing (archiver);
   sf_archiver_set_restore_failure (archiver, failure);

@@ -148,7 +148,8 @@ struct SfArchiverZipVerifier::Job
 };
 
 SfArchiverZipVerifier::SfArchiverZipVerifier (SfArchiverZip *archiver)
-    : archiver_ (archiver), jobs_ (g_async_queue_new ())
+    : archiver_ (archiver), jobs_ (g_async_queue_new ()),
+      thread_ (g_thread_new ("sf-verify", run, this))
 {
 }
 
@@ -184,8 +185,6 @@ void
 SfArchiverZipVerifier::add (SfCategory category, StoredList stored)
 {
   g_return_if_fail (category != SF_CATEGORY_NONE);
-  if (thread_ == NULL)
-    thread_ = g_thread_new ("sf-verify", run, this);
   sf_async_queue_push (jobs_, new Job{ category, std::move (stored) });
 }
 

@@ -5,6 +5,10 @@
 #include "sf-log.h"
 
 #include <glib/gstdio.h>
+#include <gsf/gsf-input-stdio.h>
+#include <gsf/gsf-output-stdio.h>
+
+#include <vector>
 
 G_DEFINE_FINAL_TYPE (SfArchiverZip, sf_archiver_zip, SF_TYPE_ARCHIVER)
 
@@ -14,7 +18,6 @@ sf_archiver_zip_finalize (GObject *object)
   SfArchiverZip *self = SF_ARCHIVER_ZIP (object);
   g_clear_pointer (&self->backup_info, sf_backup_info_unref);
   g_clear_object (&self->gconf_dir);
-  g_clear_pointer (&self->buffer, g_free);
   g_clear_pointer (&self->password, g_free);
   g_clear_pointer (&self->restore_transform, sf_restore_transform_unref);
   G_OBJECT_CLASS (sf_archiver_zip_parent_class)->finalize (object);
@@ -29,9 +32,8 @@ sf_archiver_zip_class_init (SfArchiverZipClass *klass)
 }
 
 static void
-sf_archiver_zip_init (SfArchiverZip *self)
+sf_archiver_zip_init (SfArchiverZip *)
 {
-  self->buffer = static_cast<guint8 *> (g_malloc (SF_ARCHIVER_ZIP_BUFFER_SIZE));
 }
 
 namespace
@@ -92,4 +94,41 @@ _sf_archiver_zip_create_lock_file (SfArchiverZip *self)
     }
   g_unlink (path);
   return fd;
+}
+
+guint
+_sf_archiver_zip_worker_count (guint categories)
+{
+  return MAX (1u, MIN ((guint)g_get_num_processors (), categories));
+}
+
+namespace
+{
+gpointer
+run_work (gpointer data)
+{
+  (*static_cast<const std::function<void ()> *> (data)) ();
+  return NULL;
+}
+} // namespace
+
+void
+_sf_archiver_zip_run_workers (guint count, const std::function<void ()> &work)
+{
+  /* libgsf registers its stream types at first use without a lock: two workers opening their
+   * first archives at once would register them twice and crash. */
+  g_type_ensure (GSF_INPUT_STDIO_TYPE);
+  g_type_ensure (GSF_OUTPUT_STDIO_TYPE);
+  std::vector<GThread *> threads;
+  for (guint index = 1; index < count; index++)
+    {
+      /* A worker that cannot be had leaves its share to the others. */
+      GThread *thread = g_thread_try_new ("sf-worker", run_work,
+                                          const_cast<std::function<void ()> *> (&work), NULL);
+      if (thread != NULL)
+        threads.push_back (thread);
+    }
+  work ();
+  for (GThread *thread : threads)
+    g_thread_join (thread);
 }

@@ -5,10 +5,21 @@
 #include "sf-handoff.h"
 #include "sf-log.h"
 
+#include <malloc.h>
+
 namespace
 {
 /* Progress events go out at most every quarter second. */
 const gint64 progress_interval_us = 250000;
+
+/* The category the calling worker is on: with several categories worked on at once, a progress
+ * event names the one whose work it reports. */
+struct WorkerCategory
+{
+  SfArchiver *archiver;
+  SfCategory category;
+};
+thread_local WorkerCategory worker_category = { NULL, SF_CATEGORY_NONE };
 } // namespace
 
 typedef struct
@@ -29,6 +40,12 @@ typedef struct
    * ended. */
   GCancellable *cancellable;
   guint operation;
+  /* Guards the counts, the current category and the progress events: the workers of one
+   * operation share them. */
+  GMutex mutex;
+  /* What the last progress event said; later events never say less. */
+  guint32 posted_files;
+  gint posted_percent;
 } SfArchiverPrivate;
 
 G_DEFINE_ABSTRACT_TYPE_WITH_PRIVATE (SfArchiver, sf_archiver, G_TYPE_OBJECT)
@@ -61,11 +78,27 @@ run_thread (gpointer data)
   return NULL;
 }
 
+/* Every ZIP entry takes a compressor of about 256 KiB and gives it back. Freed on a worker
+ * thread, that memory would be handed back to the system as soon as 128 KiB lie free at the top of
+ * the thread's heap, and every page of it would fault again at the next entry: with several
+ * workers that cost three times the processor time of the compression. A few MiB are kept. */
+void
+keep_freed_memory ()
+{
+  static gsize done = 0;
+  if (g_once_init_enter (&done))
+    {
+      mallopt (M_TRIM_THRESHOLD, 4 * 1024 * 1024);
+      g_once_init_leave (&done, 1);
+    }
+}
+
 gboolean
 start_thread (SfArchiver *archiver, void (*func) (SfArchiver *), const gchar *name)
 {
   SfArchiverPrivate *priv = private_of (archiver);
   g_return_val_if_fail (priv->thread == NULL, FALSE);
+  keep_freed_memory ();
   ThreadStart *start = g_new (ThreadStart, 1);
   /* The worker keeps the archiver alive until it has finished. */
   *start = { SF_ARCHIVER (g_object_ref (archiver)), func };
@@ -115,6 +148,7 @@ sf_archiver_finalize (GObject *object)
   g_clear_object (&priv->backend);
   g_clear_object (&priv->cancellable);
   g_clear_pointer (&priv->restore_failure, sf_restore_failure_unref);
+  g_mutex_clear (&priv->mutex);
   G_OBJECT_CLASS (sf_archiver_parent_class)->finalize (object);
 }
 
@@ -131,6 +165,7 @@ static void
 sf_archiver_init (SfArchiver *archiver)
 {
   private_of (archiver)->cancellable = g_cancellable_new ();
+  g_mutex_init (&private_of (archiver)->mutex);
 }
 
 gboolean
@@ -203,77 +238,126 @@ void
 sf_archiver_set_total_files (SfArchiver *archiver, guint32 total_files)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
-  private_of (archiver)->total_files = total_files;
+  SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
+  priv->total_files = total_files;
+  g_mutex_unlock (&priv->mutex);
 }
 
 guint32
 sf_archiver_get_total_files (SfArchiver *archiver)
 {
   g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
-  return private_of (archiver)->total_files;
+  SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
+  guint32 value = priv->total_files;
+  g_mutex_unlock (&priv->mutex);
+  return value;
 }
 
 void
 sf_archiver_set_total_size (SfArchiver *archiver, guint64 total_size)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
-  private_of (archiver)->total_size = total_size;
+  SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
+  priv->total_size = total_size;
+  g_mutex_unlock (&priv->mutex);
 }
 
 guint64
 sf_archiver_get_total_size (SfArchiver *archiver)
 {
   g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
-  return private_of (archiver)->total_size;
+  SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
+  guint64 value = priv->total_size;
+  g_mutex_unlock (&priv->mutex);
+  return value;
 }
 
 void
 sf_archiver_set_processed_files (SfArchiver *archiver, guint32 processed_files)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
-  private_of (archiver)->processed_files = processed_files;
+  SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
+  priv->processed_files = processed_files;
+  g_mutex_unlock (&priv->mutex);
 }
 
 guint32
 sf_archiver_get_processed_files (SfArchiver *archiver)
 {
   g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
-  return private_of (archiver)->processed_files;
+  SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
+  guint32 value = priv->processed_files;
+  g_mutex_unlock (&priv->mutex);
+  return value;
 }
 
 void
 sf_archiver_add_processed_files (SfArchiver *archiver, guint32 files)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
-  private_of (archiver)->processed_files += files;
+  SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
+  priv->processed_files += files;
+  g_mutex_unlock (&priv->mutex);
 }
 
 void
 sf_archiver_set_processed_size (SfArchiver *archiver, guint64 processed_size)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
-  private_of (archiver)->processed_size = processed_size;
+  SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
+  priv->processed_size = processed_size;
+  g_mutex_unlock (&priv->mutex);
 }
 
 guint64
 sf_archiver_get_processed_size (SfArchiver *archiver)
 {
   g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
-  return private_of (archiver)->processed_size;
+  SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
+  guint64 value = priv->processed_size;
+  g_mutex_unlock (&priv->mutex);
+  return value;
 }
 
 void
 sf_archiver_add_processed_size (SfArchiver *archiver, guint64 size)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
-  private_of (archiver)->processed_size += size;
+  SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
+  priv->processed_size += size;
+  g_mutex_unlock (&priv->mutex);
 }
 
 void
 sf_archiver_set_current_category (SfArchiver *archiver, SfCategory category)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
-  private_of (archiver)->current_category = category;
+  SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
+  priv->current_category = category;
+  g_mutex_unlock (&priv->mutex);
+  worker_category = { archiver, category };
+}
+
+void
+sf_archiver_take_back_processed (SfArchiver *archiver, guint32 files, guint64 size)
+{
+  g_return_if_fail (SF_IS_ARCHIVER (archiver));
+  SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
+  priv->processed_files -= MIN (files, priv->processed_files);
+  priv->processed_size -= MIN (size, priv->processed_size);
+  g_mutex_unlock (&priv->mutex);
 }
 
 void
@@ -313,6 +397,7 @@ sf_archiver_update_progress (SfArchiver *archiver)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
   guint64 divisor = priv->total_size < 100 ? 1 : priv->total_size / 100;
   guint64 percent = priv->processed_size / divisor;
   if (priv->processed_files < priv->total_files)
@@ -323,12 +408,21 @@ sf_archiver_update_progress (SfArchiver *archiver)
   gint64 microseconds = now % G_USEC_PER_SEC;
   if (seconds <= priv->last_progress_seconds
       && microseconds - priv->last_progress_microseconds <= progress_interval_us)
-    return;
+    {
+      g_mutex_unlock (&priv->mutex);
+      return;
+    }
   priv->last_progress_seconds = seconds;
   priv->last_progress_microseconds = microseconds;
-  post (archiver,
-        sf_event_new_progress (FALSE, priv->processed_files, priv->total_files,
-                               (gint)MIN (percent, (guint64)G_MAXINT), priv->current_category));
+  /* A category that failed or was cancelled takes its counts back; what was shown stays. */
+  priv->posted_files = MAX (priv->posted_files, priv->processed_files);
+  priv->posted_percent = MAX (priv->posted_percent, (gint)MIN (percent, (guint64)G_MAXINT));
+  /* Posted under the lock, so that the events queue up in the order of their counts. */
+  SfCategory category
+      = worker_category.archiver == archiver ? worker_category.category : priv->current_category;
+  post (archiver, sf_event_new_progress (FALSE, priv->posted_files, priv->total_files,
+                                         priv->posted_percent, category));
+  g_mutex_unlock (&priv->mutex);
 }
 
 void
@@ -351,8 +445,10 @@ sf_archiver_send_finished (SfArchiver *archiver)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
+  g_mutex_lock (&priv->mutex);
   post (archiver, sf_event_new_finished (priv->processed_size, priv->processed_files,
                                          priv->restore_written_categories, priv->restore_failure));
+  g_mutex_unlock (&priv->mutex);
 }
 
 void

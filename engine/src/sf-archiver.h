@@ -43,6 +43,7 @@ void sf_archiver_set_operation (SfArchiver *archiver, guint operation);
 /* Borrowed, for the life of the archiver. Worker thread. */
 SfBackend *_sf_archiver_get_backend (SfArchiver *archiver);
 
+/* The counts below may be changed by several workers of one operation at once. */
 void sf_archiver_set_total_files (SfArchiver *archiver, guint32 total_files);
 guint32 sf_archiver_get_total_files (SfArchiver *archiver);
 void sf_archiver_set_total_size (SfArchiver *archiver, guint64 total_size);
@@ -54,6 +55,8 @@ void sf_archiver_set_processed_size (SfArchiver *archiver, guint64 processed_siz
 guint64 sf_archiver_get_processed_size (SfArchiver *archiver);
 void sf_archiver_add_processed_size (SfArchiver *archiver, guint64 size);
 void sf_archiver_set_current_category (SfArchiver *archiver, SfCategory category);
+/* Takes back what a category that was not completed had added. Worker thread. */
+void sf_archiver_take_back_processed (SfArchiver *archiver, guint32 files, guint64 size);
 /* Takes its own reference. Worker thread. */
 void sf_archiver_set_restore_failure (SfArchiver *archiver, SfRestoreFailure *failure);
 /* Borrowed: valid until it is set again or the archiver is finalized. */

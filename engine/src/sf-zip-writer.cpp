@@ -16,6 +16,8 @@ struct _SfZipWriter
   gboolean discard;    /* output goes nowhere: the sink failed or the archive is abandoned */
   gboolean in_file;
   gboolean closed;
+  /* What the current entry may still take, or -1 when its size was not given. */
+  gint64 room;
 };
 
 namespace
@@ -122,7 +124,7 @@ sf_zip_writer_new (GsfOutput *sink, GError **error)
 
 gboolean
 sf_zip_writer_begin_file (SfZipWriter *writer, const gchar *name, guint mode, gint64 mtime,
-                          GError **error)
+                          gint64 size, GError **error)
 {
   g_return_val_if_fail (writer != NULL, FALSE);
   g_return_val_if_fail (name != NULL, FALSE);
@@ -148,12 +150,16 @@ sf_zip_writer_begin_file (SfZipWriter *writer, const gchar *name, guint mode, gi
   archive_entry_set_perm (entry, mode & 0777);
   /* Times before 1970 would come back as times after 2038 from the extended-timestamp field. */
   archive_entry_set_mtime (entry, MAX (mtime, 0), 0);
-  /* Unknown size: the sizes and checksum follow the data, so a file that changes while it is
-   * read is still stored consistently. */
-  archive_entry_unset_size (entry);
+  /* The sizes and checksum follow the data either way. Without a size the library reserves 64-bit
+   * fields for them, in case the entry grows past 4 GiB. */
+  if (size >= 0)
+    archive_entry_set_size (entry, size);
+  else
+    archive_entry_unset_size (entry);
   if (!check (writer, archive_write_header (writer->archive, entry), error))
     return FALSE;
   writer->in_file = TRUE;
+  writer->room = size;
   return TRUE;
 }
 
@@ -167,6 +173,15 @@ sf_zip_writer_write (SfZipWriter *writer, gconstpointer data, gsize size, GError
 
   if (writer->first_error != NULL)
     return fail (writer, error);
+  /* The library would drop the excess silently. */
+  if (writer->room >= 0 && size > (gsize)writer->room)
+    {
+      g_set_error (error, G_IO_ERROR, G_IO_ERROR_INVALID_ARGUMENT,
+                   "More data than the ZIP entry's declared size");
+      return FALSE;
+    }
+  if (writer->room >= 0)
+    writer->room -= size;
   const guint8 *bytes = static_cast<const guint8 *> (data);
   while (size > 0)
     {
@@ -189,6 +204,13 @@ sf_zip_writer_end_file (SfZipWriter *writer, GError **error)
   writer->in_file = FALSE;
   if (writer->first_error != NULL)
     return fail (writer, error);
+  /* The entry's header holds its size already; readers would take it for damaged. */
+  if (writer->room > 0)
+    {
+      g_set_error (error, G_IO_ERROR, G_IO_ERROR_INVALID_ARGUMENT,
+                   "Less data than the ZIP entry's declared size");
+      return FALSE;
+    }
   return check (writer, archive_write_finish_entry (writer->archive), error);
 }
 

@@ -18,9 +18,12 @@ typedef struct _SfZipWriter SfZipWriter;
 SfZipWriter *sf_zip_writer_new (GsfOutput *sink, GError **error);
 
 /* Starts a regular file entry named name (UTF-8, stored as given) with the permission bits
- * mode & 0777 and the modification time mtime in seconds (a negative time is stored as 0). */
+ * mode & 0777 and the modification time mtime in seconds (a negative time is stored as 0). size
+ * is the exact number of bytes the entry will get, or -1 when that is not known: a known size
+ * below 4 GiB spares the entry its 64-bit size fields (28 bytes). Writing more, or ending the
+ * entry with less, fails with G_IO_ERROR_INVALID_ARGUMENT. */
 gboolean sf_zip_writer_begin_file (SfZipWriter *writer, const gchar *name, guint mode, gint64 mtime,
-                                   GError **error);
+                                   gint64 size, GError **error);
 
 gboolean sf_zip_writer_write (SfZipWriter *writer, gconstpointer data, gsize size, GError **error);
 

@@ -91,6 +91,7 @@ struct Outcome
   bool finished = false;
   bool cancelled = false;
   GError *error = nullptr;
+  int errors = 0;
   bool finalizing = false;
   std::vector<gint> percents;
   std::vector<gint> categories;
@@ -248,6 +249,7 @@ protected:
     signals_.push_back (g_signal_connect (
         backend (), "error", G_CALLBACK (+[] (SfBackend *, GError *error, gpointer data) {
           Outcome *outcome = static_cast<ArchiverTest *> (data)->outcome_;
+          outcome->errors++;
           g_clear_error (&outcome->error);
           outcome->error = g_error_copy (error);
         }),

@@ -31,7 +31,7 @@ public:
     for (const CraftedEntry &entry : entries)
       {
         EXPECT_TRUE (
-            sf_zip_writer_begin_file (zip, entry.name.c_str (), entry.mode, entry.mtime, NULL))
+            sf_zip_writer_begin_file (zip, entry.name.c_str (), entry.mode, entry.mtime, -1, NULL))
             << entry.name;
         for (gsize offset = 0; offset < entry.content.size (); offset += 1 << 20)
           EXPECT_TRUE (sf_zip_writer_write (zip, entry.content.data () + offset,

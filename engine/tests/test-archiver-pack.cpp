@@ -5,6 +5,7 @@
 #include "tmpfs-mount.h"
 
 #include <gsf/gsf-input-stdio.h>
+#include <set>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,7 +73,11 @@ protected:
 
     g_autoptr (SfBackupInfo) info = new_info ("Backup0", categories, password);
     Outcome backed_up;
+    mode_t umask_before = umask (022);
+    umask (umask_before);
     backup (info, &backed_up, password);
+    mode_t umask_after = umask (umask_before);
+    EXPECT_EQ (umask_after, umask_before) << "categories packed at once leave the umask alone";
     ASSERT_TRUE (backed_up.finished) << (backed_up.error ? backed_up.error->message : "");
     for (const auto &[path, state] : before)
       EXPECT_FALSE (exists (path)) << path << " was packed and should be gone";
@@ -200,6 +205,71 @@ TEST_F (Pack, CancelInTheThirdCategoryKeepsTheFirstTwoAndEverySource)
   ASSERT_NE (kept, nullptr);
   EXPECT_EQ (sf_backup_info_get_categories (kept), SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS);
   EXPECT_EQ (snapshot (data_), before) << "a cancelled backup deletes no source file";
+}
+
+TEST_F (Pack, CategoriesFailingTogetherReportOneErrorAndDeleteNothing)
+{
+  write_file (data_ + "/contacts/a.vcf", "contact");
+  write_file (data_ + "/mail/inbox/1.eml", "mail");
+  write_file (data_ + "/bookmarks/b.html", "bookmark");
+  std::map<std::string, FileState> before = snapshot (data_);
+  /* Folders where the archives of contacts and e-mail go: both fail as they start. */
+  g_mkdir_with_parents ((backups_ + "/Backup0/contacts.zip/x").c_str (), 0755);
+  g_mkdir_with_parents ((backups_ + "/Backup0/emails.zip/x").c_str (), 0755);
+
+  g_autoptr (SfBackupInfo) info
+      = new_info ("Backup0", SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS | SF_CATEGORY_BOOKMARKS);
+  Outcome outcome;
+  backup (info, &outcome);
+  ASSERT_NE (outcome.error, nullptr);
+  EXPECT_EQ (outcome.errors, 1);
+  EXPECT_FALSE (outcome.finished);
+  EXPECT_FALSE (outcome.cancelled);
+  EXPECT_EQ (outcome.error->domain, SF_ERROR) << outcome.error->message;
+  EXPECT_FALSE (exists (backups_ + "/Backup0/bookmarks.zip"));
+  EXPECT_FALSE (exists (backups_ + "/Backup0/backup.metadata"));
+  EXPECT_EQ (snapshot (data_), before);
+}
+
+TEST_F (Pack, CancelWhileCategoriesArePackedTogetherListsOnlyWholeArchives)
+{
+  write_file (data_ + "/contacts/a.vcf", random_bytes (24 * 1024 * 1024, 11));
+  write_file (data_ + "/mail/inbox/1.eml", random_bytes (24 * 1024 * 1024, 12));
+  write_file (data_ + "/bookmarks/b.html", random_bytes (24 * 1024 * 1024, 13));
+  std::map<std::string, FileState> before = snapshot (data_);
+
+  const guint categories = SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS | SF_CATEGORY_BOOKMARKS;
+  g_autoptr (SfBackupInfo) info = new_info ("Backup0", categories);
+  Outcome outcome;
+  bool cancelled = false;
+  /* Once two categories have reported work: both are under way where two workers run. */
+  backup (info, &outcome, nullptr, [&cancelled] (Outcome &progress) {
+    std::set<gint> seen (progress.categories.begin (), progress.categories.end ());
+    if (!cancelled && seen.size () >= 2)
+      cancelled = sf_backend_cancel (backend ());
+  });
+  ASSERT_TRUE (cancelled);
+  EXPECT_TRUE (outcome.cancelled);
+  EXPECT_EQ (outcome.error, nullptr);
+  EXPECT_EQ (snapshot (data_), before) << "a cancelled backup deletes no source file";
+
+  /* Whatever is left is listed and whole; nothing else is left. */
+  g_autoptr (GFile) dir = g_file_new_for_path ((backups_ + "/Backup0").c_str ());
+  g_autoptr (SfBackupInfo) kept = sf_backup_info_new_from_directory (dir);
+  guint listed = kept != nullptr ? sf_backup_info_get_categories (kept) : 0u;
+  EXPECT_NE (listed, categories) << "the cancel came before the end";
+  for (SfCategory category : { SF_CATEGORY_CONTACTS, SF_CATEGORY_EMAILS, SF_CATEGORY_BOOKMARKS })
+    {
+      std::string archive = backups_ + "/Backup0/" + sf_category_to_string (category) + ".zip";
+      EXPECT_EQ (exists (archive), (listed & category) != 0) << archive;
+      if (listed & category)
+        {
+          g_autoptr (GError) error = NULL;
+          EXPECT_TRUE (
+              sf_archiver_zip_check_category (kept, category, nullptr, nullptr, nullptr, &error))
+              << archive;
+        }
+    }
 }
 
 TEST_F (Pack, UnreadableFileIsNeitherPackedNorDeleted)

@@ -309,7 +309,7 @@ TEST_F (SafeholdArchive, ExtractRefusesEntriesThatLeadOutsideDest)
   for (const char *name : { "Root/../../escape-1", "Root/a/../../../escape-2", "Root/b//escape-3",
                             "Other/escape-4", "Root/ok/file.txt" })
     {
-      ASSERT_TRUE (sf_zip_writer_begin_file (writer, name, 0644, 1000000000, NULL));
+      ASSERT_TRUE (sf_zip_writer_begin_file (writer, name, 0644, 1000000000, 4, NULL));
       ASSERT_TRUE (sf_zip_writer_write (writer, "data", 4, NULL));
       ASSERT_TRUE (sf_zip_writer_end_file (writer, NULL));
     }
@@ -362,8 +362,10 @@ TEST_F (SafeholdArchive, DamagedEntriesAreSkippedAndTheRestExtracted)
       EXPECT_EQ (extracted.size (), 3u) << name;
       for (int i = 0; i < 4; i++)
         if (i != damaged)
-          EXPECT_EQ (extracted["/c" + std::to_string (i) + ".vcf"].content, entries[i].content)
-              << name << " " << i;
+          {
+            EXPECT_EQ (extracted["/c" + std::to_string (i) + ".vcf"].content, entries[i].content)
+                << name << " " << i;
+          }
 
       ToolRun verify = tool ({ "verify", backups_ + "/" + name, "-q" });
       EXPECT_EQ (verify.status, 1) << name;

@@ -27,6 +27,8 @@ struct Item
   gint64 mtime;
   std::string data;
   bool is_dir = false;
+  /* The size the writer is told, -1 for none. */
+  gint64 declared = -1;
 };
 
 std::string
@@ -54,7 +56,8 @@ write_archive (GsfOutput *sink, const std::vector<Item> &items)
     return error;
   for (const Item &item : items)
     {
-      if (!sf_zip_writer_begin_file (writer, item.name.c_str (), item.mode, item.mtime, &error))
+      if (!sf_zip_writer_begin_file (writer, item.name.c_str (), item.mode, item.mtime,
+                                     item.declared, &error))
         return error;
       for (gsize offset = 0, chunk = 1; offset < item.data.size (); offset += chunk, chunk *= 3)
         {
@@ -172,6 +175,40 @@ TEST (ZipLayer, RoundTripThroughOurReaderAndPython)
   run ({ "/usr/bin/unzip", "-tq", path });
 }
 
+TEST (ZipLayer, DeclaredSizesSpareTheLargeFieldsAndBoundTheData)
+{
+  std::string dir = make_temp_dir ();
+  std::vector<Item> items = sample_items ();
+  for (Item &item : items)
+    item.declared = item.data.size ();
+  write_file (dir + "/declared.zip", items);
+  write_file (dir + "/undeclared.zip", sample_items ());
+  /* Each entry without its 64-bit extra field (20 bytes) and 64-bit data descriptor (8 more). */
+  EXPECT_EQ (read_file (dir + "/undeclared.zip").size ()
+                 - read_file (dir + "/declared.zip").size (),
+             3u * 28);
+
+  g_autoptr (GError) error = NULL;
+  std::vector<Item> back = read_file (dir + "/declared.zip", &error);
+  ASSERT_EQ (error, nullptr) << error->message;
+  EXPECT_EQ (listing (back), listing (items));
+  EXPECT_EQ (run ({ "/usr/bin/python3", "-c", PYTHON_LIST, dir + "/declared.zip" }),
+             listing (items));
+  run ({ "/usr/bin/unzip", "-tq", dir + "/declared.zip" });
+
+  /* More or less than declared would make an entry readers refuse. */
+  for (gsize size : { 3, 5 })
+    {
+      g_autoptr (GsfOutput) sink = gsf_output_stdio_new ((dir + "/wrong.zip").c_str (), NULL);
+      g_autoptr (SfZipWriter) writer = sf_zip_writer_new (sink, NULL);
+      ASSERT_TRUE (sf_zip_writer_begin_file (writer, "Root/changed", 0644, 0, 4, NULL));
+      g_autoptr (GError) refused = NULL;
+      if (sf_zip_writer_write (writer, "abcde", size, &refused))
+        EXPECT_FALSE (sf_zip_writer_end_file (writer, &refused));
+      EXPECT_TRUE (g_error_matches (refused, G_IO_ERROR, G_IO_ERROR_INVALID_ARGUMENT)) << size;
+    }
+}
+
 TEST (ZipLayer, DirectoriesRefusedNamesAndNegativeTimes)
 {
   std::string dir = make_temp_dir ();
@@ -186,9 +223,9 @@ TEST (ZipLayer, DirectoriesRefusedNamesAndNegativeTimes)
     g_autoptr (GsfOutput) sink = gsf_output_stdio_new ((dir + "/old.zip").c_str (), NULL);
     g_autoptr (SfZipWriter) writer = sf_zip_writer_new (sink, NULL);
     g_autoptr (GError) refused = NULL;
-    EXPECT_FALSE (sf_zip_writer_begin_file (writer, "Root/latin-\xe9", 0644, 0, &refused));
+    EXPECT_FALSE (sf_zip_writer_begin_file (writer, "Root/latin-\xe9", 0644, 0, -1, &refused));
     EXPECT_TRUE (g_error_matches (refused, G_IO_ERROR, G_IO_ERROR_INVALID_ARGUMENT));
-    ASSERT_TRUE (sf_zip_writer_begin_file (writer, "Root/old", 0644, -86400, NULL));
+    ASSERT_TRUE (sf_zip_writer_begin_file (writer, "Root/old", 0644, -86400, 0, NULL));
     ASSERT_TRUE (sf_zip_writer_end_file (writer, NULL) && sf_zip_writer_close (writer, NULL));
     ASSERT_TRUE (gsf_output_close (sink));
   }

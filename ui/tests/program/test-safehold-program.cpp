@@ -383,7 +383,9 @@ TEST_F (SafeholdProgramTest, KilledBackupsAndRestoresAreReportedOnceAndLoseNothi
         QProcess *next = start ();
         EXPECT_TRUE (waitForTrace ("Normal start.", before + 1));
         if (report)
-          EXPECT_EQ (notifications->wait_for_calls ("Notify", 1), 1u);
+          {
+            EXPECT_EQ (notifications->wait_for_calls ("Notify", 1), 1u);
+          }
         sendShutdown ();
         EXPECT_TRUE (next->waitForFinished (waitMs));
         EXPECT_EQ (notifications->calls ().size (), report ? 1u : 0u);
