@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets in build-fuzz/ (clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs each for SECONDS (default 30), starting from its seeds in
-# engine/fuzz/corpus/<target> or ui/fuzz/corpus/<target>. Inputs found on the way stay in build-fuzz/corpus; a fault's input
-# and log go to build-fuzz/findings. Exits 1 when any target found a fault.
+# engine/fuzz/corpus/<target> or ui/fuzz/corpus/<target>. Inputs found on the way stay in
+# build-fuzz/corpus; a fault's input and log go to build-fuzz/findings. Exits 1 when any target
+# found a fault.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

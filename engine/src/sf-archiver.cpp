@@ -239,9 +239,8 @@ sf_archiver_set_total_files (SfArchiver *archiver, guint32 total_files)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->total_files = total_files;
-  g_mutex_unlock (&priv->mutex);
 }
 
 guint32
@@ -249,10 +248,8 @@ sf_archiver_get_total_files (SfArchiver *archiver)
 {
   g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
-  guint32 value = priv->total_files;
-  g_mutex_unlock (&priv->mutex);
-  return value;
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  return priv->total_files;
 }
 
 void
@@ -260,9 +257,8 @@ sf_archiver_set_total_size (SfArchiver *archiver, guint64 total_size)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->total_size = total_size;
-  g_mutex_unlock (&priv->mutex);
 }
 
 guint64
@@ -270,10 +266,8 @@ sf_archiver_get_total_size (SfArchiver *archiver)
 {
   g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
-  guint64 value = priv->total_size;
-  g_mutex_unlock (&priv->mutex);
-  return value;
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  return priv->total_size;
 }
 
 void
@@ -281,9 +275,8 @@ sf_archiver_set_processed_files (SfArchiver *archiver, guint32 processed_files)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->processed_files = processed_files;
-  g_mutex_unlock (&priv->mutex);
 }
 
 guint32
@@ -291,10 +284,8 @@ sf_archiver_get_processed_files (SfArchiver *archiver)
 {
   g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
-  guint32 value = priv->processed_files;
-  g_mutex_unlock (&priv->mutex);
-  return value;
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  return priv->processed_files;
 }
 
 void
@@ -302,9 +293,8 @@ sf_archiver_add_processed_files (SfArchiver *archiver, guint32 files)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->processed_files += files;
-  g_mutex_unlock (&priv->mutex);
 }
 
 void
@@ -312,9 +302,8 @@ sf_archiver_set_processed_size (SfArchiver *archiver, guint64 processed_size)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->processed_size = processed_size;
-  g_mutex_unlock (&priv->mutex);
 }
 
 guint64
@@ -322,10 +311,8 @@ sf_archiver_get_processed_size (SfArchiver *archiver)
 {
   g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
-  guint64 value = priv->processed_size;
-  g_mutex_unlock (&priv->mutex);
-  return value;
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  return priv->processed_size;
 }
 
 void
@@ -333,9 +320,8 @@ sf_archiver_add_processed_size (SfArchiver *archiver, guint64 size)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->processed_size += size;
-  g_mutex_unlock (&priv->mutex);
 }
 
 void
@@ -343,9 +329,8 @@ sf_archiver_set_current_category (SfArchiver *archiver, SfCategory category)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->current_category = category;
-  g_mutex_unlock (&priv->mutex);
   worker_category = { archiver, category };
 }
 
@@ -354,10 +339,9 @@ sf_archiver_take_back_processed (SfArchiver *archiver, guint32 files, guint64 si
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->processed_files -= MIN (files, priv->processed_files);
   priv->processed_size -= MIN (size, priv->processed_size);
-  g_mutex_unlock (&priv->mutex);
 }
 
 void
@@ -397,7 +381,7 @@ sf_archiver_update_progress (SfArchiver *archiver)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   guint64 divisor = priv->total_size < 100 ? 1 : priv->total_size / 100;
   guint64 percent = priv->processed_size / divisor;
   if (priv->processed_files < priv->total_files)
@@ -408,10 +392,7 @@ sf_archiver_update_progress (SfArchiver *archiver)
   gint64 microseconds = now % G_USEC_PER_SEC;
   if (seconds <= priv->last_progress_seconds
       && microseconds - priv->last_progress_microseconds <= progress_interval_us)
-    {
-      g_mutex_unlock (&priv->mutex);
-      return;
-    }
+    return;
   priv->last_progress_seconds = seconds;
   priv->last_progress_microseconds = microseconds;
   /* A category that failed or was cancelled takes its counts back; what was shown stays. */
@@ -422,7 +403,6 @@ sf_archiver_update_progress (SfArchiver *archiver)
       = worker_category.archiver == archiver ? worker_category.category : priv->current_category;
   post (archiver, sf_event_new_progress (FALSE, priv->posted_files, priv->total_files,
                                          priv->posted_percent, category));
-  g_mutex_unlock (&priv->mutex);
 }
 
 void
@@ -445,10 +425,9 @@ sf_archiver_send_finished (SfArchiver *archiver)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_mutex_lock (&priv->mutex);
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   post (archiver, sf_event_new_finished (priv->processed_size, priv->processed_files,
                                          priv->restore_written_categories, priv->restore_failure));
-  g_mutex_unlock (&priv->mutex);
 }
 
 void

@@ -204,7 +204,9 @@ TEST (ZipLayer, DeclaredSizesSpareTheLargeFieldsAndBoundTheData)
       ASSERT_TRUE (sf_zip_writer_begin_file (writer, "Root/changed", 0644, 0, 4, NULL));
       g_autoptr (GError) refused = NULL;
       if (sf_zip_writer_write (writer, "abcde", size, &refused))
-        EXPECT_FALSE (sf_zip_writer_end_file (writer, &refused));
+        {
+          EXPECT_FALSE (sf_zip_writer_end_file (writer, &refused));
+        }
       EXPECT_TRUE (g_error_matches (refused, G_IO_ERROR, G_IO_ERROR_INVALID_ARGUMENT)) << size;
     }
 }

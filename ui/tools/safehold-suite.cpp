@@ -177,7 +177,7 @@ backupOne (Phone &phone, const ContentType &type, const QString &destination)
     say ("safehold-suite: the phone's transfer file " + path + " is unusable: " + error);
   else if (!copyFile (path, destination, &error))
     {
-      // Closing would have the phone delete its copy, the only one left now.
+      /* Closing would have the phone delete its copy, the only one left now. */
       say ("safehold-suite: " + error + "; the phone keeps its copy at " + path);
       return false;
     }
