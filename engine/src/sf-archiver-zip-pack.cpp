@@ -1,7 +1,6 @@
 #include "sf-archiver-zip-private.h"
 
 #include "gsf-output-crypt.h"
-#include "sf-backend.h"
 #include "sf-error.h"
 #include "sf-file-entry.h"
 #include "sf-log.h"
@@ -15,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -165,13 +165,27 @@ relative_name (const std::string &path)
   return path.substr (path.find_first_not_of ('/'));
 }
 
+/* One selected category and the files chosen for it, lists owned. */
+struct CategoryFiles
+{
+  SfCategory category;
+  GSList *ordinary = NULL;
+  GSList *permanent = NULL;
+
+  void release ()
+  {
+    g_clear_pointer (&ordinary, sf_file_entry_list_free);
+    g_clear_pointer (&permanent, sf_file_entry_list_free);
+  }
+};
+
 /* What the workers packing categories at the same time share. */
 struct PackRun
 {
   SfArchiverZip *self;
   SfArchiverZipVerifier *verifier;
   /* The selected categories in index order, and the index of the next one to take. */
-  std::vector<SfCategory> categories;
+  std::vector<CategoryFiles> categories;
   gint next = 0;
   /* Set once a category failed: the others stop, since the backup is lost. */
   gint failed = 0;
@@ -189,6 +203,8 @@ struct PackRun
   }
   ~PackRun ()
   {
+    for (CategoryFiles &files : categories)
+      files.release ();
     g_clear_error (&error);
     g_mutex_clear (&mutex);
   }
@@ -407,20 +423,16 @@ open_category_output (SfArchiverZip *self, const gchar *path, CategoryOutput *ou
 
 /* Writes the archive of one category and hands it to the verifier to be read back. */
 Result
-pack_category (CategoryPack *pack, SfCategory category, GError **error)
+pack_category (CategoryPack *pack, CategoryFiles *files, GError **error)
 {
   SfArchiverZip *self = pack->run->self;
   SfArchiver *archiver = SF_ARCHIVER (self);
   if (sf_archiver_is_cancelled (archiver))
     return RESULT_CANCELLED;
-  if (category == SF_CATEGORY_NONE)
-    return RESULT_DONE;
-
+  SfCategory category = files->category;
   sf_archiver_set_current_category (archiver, category);
   sf_backup_info_reset_categories (self->backup_info, category);
-  GSList *ordinary = file_list (self->locations, category);
-  GSList *permanent = file_list (self->permanent_locations, category);
-  if (ordinary == NULL && permanent == NULL)
+  if (files->ordinary == NULL && files->permanent == NULL)
     return RESULT_DONE;
 
   g_autofree gchar *path = sf_backup_info_get_category_archive_path (self->backup_info, category);
@@ -431,9 +443,9 @@ pack_category (CategoryPack *pack, SfCategory category, GError **error)
     if (result == RESULT_DONE)
       result = open_category_output (self, path, &output, error);
     if (result == RESULT_DONE)
-      result = pack_entries (pack, output.zip, ordinary, TRUE, error);
+      result = pack_entries (pack, output.zip, files->ordinary, TRUE, error);
     if (result == RESULT_DONE)
-      result = pack_entries (pack, output.zip, permanent, FALSE, error);
+      result = pack_entries (pack, output.zip, files->permanent, FALSE, error);
     if (result == RESULT_DONE && !output.close (NULL))
       {
         SF_LOG_WARNING ("Backup, couldn't close root category output");
@@ -441,8 +453,7 @@ pack_category (CategoryPack *pack, SfCategory category, GError **error)
         result = RESULT_FAILED;
       }
   }
-  sf_file_entry_list_free (ordinary);
-  sf_file_entry_list_free (permanent);
+  files->release ();
 
   if (result != RESULT_DONE)
     {
@@ -455,7 +466,8 @@ pack_category (CategoryPack *pack, SfCategory category, GError **error)
   return RESULT_DONE;
 }
 
-/* One worker: takes the next category until none is left or the backup cannot go on. */
+/* One worker: takes the next category until none is left or the backup cannot go on, then reads
+ * back the archives that are done. */
 void
 pack_worker (PackRun *run)
 {
@@ -464,10 +476,13 @@ pack_worker (PackRun *run)
     {
       gint index = g_atomic_int_add (&run->next, 1);
       if (index >= (gint)run->categories.size ())
-        return;
+        {
+          run->verifier->run_queued ();
+          return;
+        }
       CategoryPack pack{ run, buffer, {}, {}, 0, 0 };
       g_autoptr (GError) error = NULL;
-      Result result = pack_category (&pack, run->categories[index], &error);
+      Result result = pack_category (&pack, &run->categories[index], &error);
       g_mutex_lock (&run->mutex);
       if (result == RESULT_DONE)
         run->packed.insert (run->packed.end (), pack.packed.begin (), pack.packed.end ());
@@ -492,26 +507,79 @@ pack_worker (PackRun *run)
 /* The archives are complete and described: only now may the stored originals go. A file that
  * changed after it was stored is kept. */
 void
-delete_packed_files (const std::vector<PackedFile> &packed)
+delete_packed_file (const PackedFile &file)
 {
-  for (const PackedFile &file : packed)
+  struct stat now;
+  if (g_lstat (file.path.c_str (), &now) != 0)
+    return;
+  if (!S_ISREG (now.st_mode) || now.st_size != file.size || now.st_mtime != file.mtime)
     {
-      struct stat now;
-      if (g_lstat (file.path.c_str (), &now) != 0)
-        continue;
-      if (!S_ISREG (now.st_mode) || now.st_size != file.size || now.st_mtime != file.mtime)
-        {
-          SF_LOG_WARNING ("File changed after it was packed, it is kept: %s", file.path.c_str ());
-          continue;
-        }
-      if (g_unlink (file.path.c_str ()) != 0)
-        SF_LOG_WARNING ("Could not remove packed file %s: %s", file.path.c_str (),
-                        g_strerror (errno));
+      SF_LOG_WARNING ("File changed after it was packed, it is kept: %s", file.path.c_str ());
+      return;
     }
+  if (g_unlink (file.path.c_str ()) != 0)
+    SF_LOG_WARNING ("Could not remove packed file %s: %s", file.path.c_str (),
+                    g_strerror (errno));
 }
 
-/* A category counts as written once its archive was read back intact; the read-backs overlap
- * with packing the next categories. */
+/* Every worker deletes runs of files sorted by path, so that two seldom wait for the same
+ * folder. */
+void
+delete_packed_files (std::vector<PackedFile> &packed)
+{
+  const gint run_length = 256;
+  std::sort (packed.begin (), packed.end (),
+             [] (const PackedFile &first, const PackedFile &second) {
+               return first.path < second.path;
+             });
+  gint next = 0;
+  _sf_archiver_zip_run_workers (_sf_archiver_zip_worker_count (packed.size ()), [&packed, &next] {
+    for (;;)
+      {
+        gsize start = (gsize)g_atomic_int_add (&next, run_length);
+        if (start >= packed.size ())
+          return;
+        gsize end = MIN (start + run_length, packed.size ());
+        for (gsize index = start; index < end; index++)
+          delete_packed_file (packed[index]);
+      }
+  });
+}
+
+guint64
+listed_size (GSList *entries)
+{
+  guint64 size = 0;
+  for (GSList *item = entries; item != NULL; item = item->next)
+    size += g_file_info_get_size (static_cast<SfFileEntry *> (item->data)->info);
+  return size;
+}
+
+/* Chooses the files of every selected category, the categories on all workers at once; their
+ * bytes are the total that progress is measured against. */
+void
+list_categories (PackRun *run, guint workers)
+{
+  SfArchiverZip *self = run->self;
+  gint next = 0;
+  _sf_archiver_zip_run_workers (workers, [run, self, &next] {
+    for (;;)
+      {
+        gint index = g_atomic_int_add (&next, 1);
+        if (index >= (gint)run->categories.size ())
+          return;
+        CategoryFiles &files = run->categories[index];
+        files.ordinary = file_list (self->locations, files.category);
+        files.permanent = file_list (self->permanent_locations, files.category);
+      }
+  });
+  guint64 total_size = 0;
+  for (const CategoryFiles &files : run->categories)
+    total_size += listed_size (files.ordinary) + listed_size (files.permanent);
+  sf_archiver_set_total_size (SF_ARCHIVER (self), total_size);
+}
+
+/* A category counts as written once its archive was read back intact. */
 Result
 pack_categories (SfArchiverZip *self, std::vector<PackedFile> *packed, GError **error)
 {
@@ -521,9 +589,10 @@ pack_categories (SfArchiverZip *self, std::vector<PackedFile> *packed, GError **
   run.verifier = &verifier;
   for (gint index = 0; index < SF_CATEGORY_COUNT; index++)
     if (self->categories & sf_category_from_index (index))
-      run.categories.push_back (sf_category_from_index (index));
-  _sf_archiver_zip_run_workers (_sf_archiver_zip_worker_count (run.categories.size ()),
-                                [&run] { pack_worker (&run); });
+      run.categories.push_back ({ sf_category_from_index (index) });
+  guint workers = _sf_archiver_zip_worker_count (run.categories.size ());
+  list_categories (&run, workers);
+  _sf_archiver_zip_run_workers (workers, [&run] { pack_worker (&run); });
 
   g_autoptr (GError) verify_error = NULL;
   self->written_categories = verifier.finish (&verify_error);
@@ -586,13 +655,6 @@ _sf_archiver_zip_pack_thread_func (SfArchiver *archiver)
     }
 
   sf_pre_backup_execute (self->categories);
-  SfBackend *backend = _sf_archiver_get_backend (archiver);
-  if (backend != NULL)
-    {
-      guint64 total_size = 0;
-      sf_backend_count_data (backend, self->categories, NULL, &total_size);
-      sf_archiver_set_total_size (archiver, total_size);
-    }
   sync ();
 
   std::vector<PackedFile> packed;

@@ -7,6 +7,7 @@
 #include "sf-restore-transform.h"
 #include "sf-zip-reader.h"
 
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -68,9 +69,10 @@ struct SfArchiverZipStored
 gboolean _sf_archiver_zip_verify_category (SfArchiverZip *self, SfCategory category,
                                            std::vector<SfArchiverZipStored> stored, GError **error);
 
-/* Reads closed category archives back from the medium, on a thread of its own while the next
- * categories are packed, and compares each with what was packed into it. Any packing worker may
- * add to it. */
+/* Reads closed category archives back from the medium and compares each with what was packed
+ * into it. A worker with no category left to pack reads back the archives the others finished, so
+ * that reading back never takes a processor from packing. Any worker may use it, several at once.
+ */
 class SfArchiverZipVerifier
 {
 public:
@@ -81,20 +83,25 @@ public:
 
   /* Queues the read-back of category's archive, which holds exactly stored. */
   void add (SfCategory category, std::vector<SfArchiverZipStored> stored);
+  /* Reads back queued archives on the calling thread until none is left or one failed. */
+  void run_queued ();
   /* TRUE once a read-back failed: packing more is pointless. */
   gboolean failed () const;
-  /* Waits for every queued read-back. Returns the categories whose archives passed; on a failure
+  /* Reads back what is still queued. Returns the categories whose archives passed; on a failure
    * sets error to SF_ERROR_BACKUP_FAILED "Backup, archive verification failed". */
   SfCategory finish (GError **error);
 
 private:
-  struct Job;
-  static gpointer run (gpointer data);
+  struct Job
+  {
+    SfCategory category;
+    std::vector<SfArchiverZipStored> stored;
+  };
 
   SfArchiverZip *archiver_;
-  GAsyncQueue *jobs_;
-  GThread *thread_;
-  gint failed_ = 0;
-  /* Written by the verifying thread, read after it was joined. */
+  GMutex mutex_;
+  /* Guarded by mutex_. */
+  std::deque<Job> jobs_;
   guint verified_ = 0;
+  gint failed_ = 0;
 };

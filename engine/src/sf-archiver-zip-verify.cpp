@@ -1,6 +1,5 @@
 #include "sf-archiver-zip-private.h"
 
-#include "sf-handoff.h"
 #include "sf-error.h"
 #include "sf-log.h"
 
@@ -141,51 +140,45 @@ _sf_archiver_zip_verify_category (SfArchiverZip *self, SfCategory category, Stor
   return FALSE;
 }
 
-struct SfArchiverZipVerifier::Job
+SfArchiverZipVerifier::SfArchiverZipVerifier (SfArchiverZip *archiver) : archiver_ (archiver)
 {
-  SfCategory category;
-  StoredList stored;
-};
-
-SfArchiverZipVerifier::SfArchiverZipVerifier (SfArchiverZip *archiver)
-    : archiver_ (archiver), jobs_ (g_async_queue_new ()),
-      thread_ (g_thread_new ("sf-verify", run, this))
-{
+  g_mutex_init (&mutex_);
 }
 
 SfArchiverZipVerifier::~SfArchiverZipVerifier ()
 {
-  finish (NULL);
-  g_async_queue_unref (jobs_);
-}
-
-gpointer
-SfArchiverZipVerifier::run (gpointer data)
-{
-  SfArchiverZipVerifier *self = static_cast<SfArchiverZipVerifier *> (data);
-  /* A job without a category ends the thread. */
-  for (;;)
-    {
-      Job *job = static_cast<Job *> (sf_async_queue_pop (self->jobs_));
-      SfCategory category = job->category;
-      gboolean skip = category == SF_CATEGORY_NONE || g_atomic_int_get (&self->failed_);
-      if (!skip
-          && _sf_archiver_zip_verify_category (self->archiver_, category, std::move (job->stored),
-                                               NULL))
-        self->verified_ |= category;
-      else if (!skip)
-        g_atomic_int_set (&self->failed_, 1);
-      delete job;
-      if (category == SF_CATEGORY_NONE)
-        return NULL;
-    }
+  g_mutex_clear (&mutex_);
 }
 
 void
 SfArchiverZipVerifier::add (SfCategory category, StoredList stored)
 {
   g_return_if_fail (category != SF_CATEGORY_NONE);
-  sf_async_queue_push (jobs_, new Job{ category, std::move (stored) });
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&mutex_);
+  jobs_.push_back ({ category, std::move (stored) });
+}
+
+void
+SfArchiverZipVerifier::run_queued ()
+{
+  for (;;)
+    {
+      Job job;
+      {
+        g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&mutex_);
+        if (jobs_.empty () || failed ())
+          return;
+        job = std::move (jobs_.front ());
+        jobs_.pop_front ();
+      }
+      if (!_sf_archiver_zip_verify_category (archiver_, job.category, std::move (job.stored), NULL))
+        {
+          g_atomic_int_set (&failed_, 1);
+          return;
+        }
+      g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&mutex_);
+      verified_ |= job.category;
+    }
 }
 
 gboolean
@@ -197,14 +190,10 @@ SfArchiverZipVerifier::failed () const
 SfCategory
 SfArchiverZipVerifier::finish (GError **error)
 {
-  if (thread_ != NULL)
-    {
-      sf_async_queue_push (jobs_, new Job{ SF_CATEGORY_NONE, {} });
-      g_thread_join (thread_);
-      thread_ = NULL;
-    }
+  run_queued ();
   if (failed ())
     g_set_error_literal (error, SF_ERROR, SF_ERROR_BACKUP_FAILED,
                          "Backup, archive verification failed");
+  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&mutex_);
   return (SfCategory)verified_;
 }

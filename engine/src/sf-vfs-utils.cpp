@@ -3,20 +3,23 @@
 #include "sf-file-entry.h"
 #include "sf-log.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace
 {
 /* What the archiver needs of a file, plus what tells a directory loop. */
-const gchar *const file_list_attributes = G_FILE_ATTRIBUTE_STANDARD_FAST_CONTENT_TYPE
-    "," G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_NAME
+const gchar *const file_list_attributes = G_FILE_ATTRIBUTE_STANDARD_TYPE
+    "," G_FILE_ATTRIBUTE_STANDARD_NAME
     "," G_FILE_ATTRIBUTE_STANDARD_SIZE "," G_FILE_ATTRIBUTE_TIME_MODIFIED
     "," G_FILE_ATTRIBUTE_UNIX_MODE "," G_FILE_ATTRIBUTE_UNIX_DEVICE "," G_FILE_ATTRIBUTE_UNIX_INODE;
-const gchar *const count_attributes = G_FILE_ATTRIBUTE_STANDARD_TYPE
-    "," G_FILE_ATTRIBUTE_STANDARD_SIZE "," G_FILE_ATTRIBUTE_UNIX_DEVICE
-    "," G_FILE_ATTRIBUTE_UNIX_INODE;
 const gint temp_name_attempts = 100;
 const gint temp_name_length = 8;
 
@@ -43,8 +46,12 @@ public:
   /* False when the directory is already one of them. */
   bool enter (GFileInfo *info)
   {
-    DirectoryId id = { g_file_info_get_attribute_uint32 (info, G_FILE_ATTRIBUTE_UNIX_DEVICE),
-                       g_file_info_get_attribute_uint64 (info, G_FILE_ATTRIBUTE_UNIX_INODE) };
+    return enter ({ g_file_info_get_attribute_uint32 (info, G_FILE_ATTRIBUTE_UNIX_DEVICE),
+                    g_file_info_get_attribute_uint64 (info, G_FILE_ATTRIBUTE_UNIX_INODE) });
+  }
+
+  bool enter (const DirectoryId &id)
+  {
     for (const DirectoryId &ancestor : ids_)
       if (ancestor == id)
         return false;
@@ -186,44 +193,47 @@ struct Counts
   Ancestors ancestors;
 };
 
-void
-count_below (Counts &counts, GFile *file, GFileInfo *info)
-{
-  switch (g_file_info_get_file_type (info))
-    {
-    case G_FILE_TYPE_REGULAR:
-      counts.num_files++;
-      counts.size += g_file_info_get_size (info);
-      return;
-    case G_FILE_TYPE_DIRECTORY:
-      break;
-    default:
-      return;
-    }
+void count_below (Counts &counts, gint parent_fd, const gchar *name, const struct stat &info);
 
-  if (!counts.ancestors.enter (info))
-    return;
-  g_autoptr (GError) error = NULL;
-  g_autoptr (GFileEnumerator) children
-      = g_file_enumerate_children (file, count_attributes, G_FILE_QUERY_INFO_NONE, NULL, &error);
-  while (children != NULL)
+/* Counting walks descriptors rather than GFiles: it runs before every backup, over every file. */
+void
+count_directory (Counts &counts, gint fd)
+{
+  DIR *directory = fdopendir (fd);
+  if (directory == NULL)
     {
-      g_autoptr (GFileInfo) child_info = g_file_enumerator_next_file (children, NULL, &error);
-      if (child_info != NULL)
-        {
-          g_autoptr (GFile) child = g_file_enumerator_get_child (children, child_info);
-          count_below (counts, child, child_info);
-        }
-      else if (error == NULL)
-        break;
-      else
-        {
-          SF_LOG_DEBUG ("Couldn't read, skip: %s\n", error->message);
-          g_clear_error (&error);
-        }
+      SF_LOG_DEBUG ("Couldn't read, skip: %s\n", g_strerror (errno));
+      close (fd);
+      return;
     }
-  if (error != NULL)
-    SF_LOG_DEBUG ("Couldn't read, skip: %s\n", error->message);
+  while (const struct dirent *child = readdir (directory))
+    {
+      if (strcmp (child->d_name, ".") == 0 || strcmp (child->d_name, "..") == 0)
+        continue;
+      struct stat info;
+      if (fstatat (dirfd (directory), child->d_name, &info, 0) == 0)
+        count_below (counts, dirfd (directory), child->d_name, info);
+    }
+  closedir (directory);
+}
+
+/* Links are followed, as the file list follows them. */
+void
+count_below (Counts &counts, gint parent_fd, const gchar *name, const struct stat &info)
+{
+  if (S_ISREG (info.st_mode))
+    {
+      counts.num_files++;
+      counts.size += info.st_size;
+      return;
+    }
+  if (!S_ISDIR (info.st_mode) || !counts.ancestors.enter ({ (guint32)info.st_dev, info.st_ino }))
+    return;
+  gint fd = openat (parent_fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0)
+    count_directory (counts, fd);
+  else
+    SF_LOG_DEBUG ("Couldn't read, skip: %s\n", g_strerror (errno));
   counts.ancestors.leave ();
 }
 
@@ -313,11 +323,10 @@ sf_vfs_utils_count_files (GSList *paths, guint32 *num_files, guint64 *size)
   Counts counts;
   for (GSList *item = paths; item != NULL; item = item->next)
     {
-      g_autoptr (GFile) file = g_file_new_for_path ((const gchar *)item->data);
-      g_autoptr (GFileInfo) info
-          = g_file_query_info (file, count_attributes, G_FILE_QUERY_INFO_NONE, NULL, NULL);
-      if (info != NULL)
-        count_below (counts, file, info);
+      const gchar *path = (const gchar *)item->data;
+      struct stat info;
+      if (stat (path, &info) == 0)
+        count_below (counts, AT_FDCWD, path, info);
     }
   *num_files = counts.num_files;
   *size = counts.size;
