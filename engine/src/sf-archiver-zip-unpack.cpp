@@ -764,6 +764,20 @@ record_category_error (SfRestoreFailure *failure, SfCategory category, const GEr
     }
 }
 
+/* A worker with no category left starts the flush of what was written so far while the others
+ * go on, so that the flush at the end has less left to do. */
+void
+flush_written_so_far (RestoreRun *run)
+{
+  std::vector<int> fds;
+  g_mutex_lock (&run->mutex);
+  for (const auto &[device, fd] : run->written_file_systems)
+    fds.push_back (fd);
+  g_mutex_unlock (&run->mutex);
+  for (int fd : fds)
+    syncfs (fd);
+}
+
 /* What the workers unpacking categories at the same time share. */
 struct UnpackRun
 {
@@ -826,7 +840,10 @@ unpack_worker (UnpackRun *run)
         }
       gint index = g_atomic_int_add (&run->next, 1);
       if (index >= (gint)run->categories.size ())
-        return;
+        {
+          flush_written_so_far (run->files);
+          return;
+        }
       SfCategory category = run->categories[index];
       g_autoptr (GError) error = NULL;
       Result result = unpack_one (run, category, buffer, &error);
