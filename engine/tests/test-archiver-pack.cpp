@@ -159,6 +159,39 @@ TEST_F (Pack, CategoryWithoutFilesIsNotWritten)
   EXPECT_FALSE (exists (backups_ + "/Backup1"));
 }
 
+/* Enough files in enough folders that the workers share their deletion: every packed file goes,
+ * however the files fall to the workers, and the excluded and permanent ones stay. */
+TEST_F (Pack, EveryPackedFileOfManyFoldersIsDeleted)
+{
+  make_tree ();
+  for (const char *area : { "contacts", "mail" })
+    for (int folder = 0; folder < 23; folder++)
+      for (int file = 0; file < 29; file++)
+        write_file (data_ + "/" + area + "/f" + std::to_string (folder) + "/" + std::to_string (file)
+                        + ".txt",
+                    std::string (file * 7, 'x'));
+  std::map<std::string, FileState> before = packed_files ();
+  ASSERT_GT (before.size (), 1300u);
+
+  g_autoptr (SfBackupInfo) info
+      = new_info ("Backup0", SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS | SF_CATEGORY_SETTINGS);
+  Outcome outcome;
+  backup (info, &outcome);
+  ASSERT_TRUE (outcome.finished) << (outcome.error ? outcome.error->message : "");
+  std::vector<std::string> left;
+  for (const auto &[path, state] : before)
+    if (exists (path))
+      left.push_back (path);
+  EXPECT_TRUE (left.empty ()) << left.size () << " packed files left, " << left.front ();
+  EXPECT_TRUE (exists (data_ + "/settings/prefs.db"));
+  EXPECT_TRUE (exists (data_ + "/mail/cache/tmp"));
+  g_autoptr (GFile) dir = g_file_new_for_path ((backups_ + "/Backup0").c_str ());
+  g_autoptr (SfBackupInfo) written = sf_backup_info_new_from_directory (dir);
+  ASSERT_NE (written, nullptr);
+  EXPECT_EQ (sf_backup_info_get_num_files_for_categories (written, SF_CATEGORY_CONTACTS),
+             3u + 23 * 29);
+}
+
 TEST_F (Pack, FullCardLosesNothing)
 {
   TmpfsMount card ("1M");
