@@ -518,8 +518,7 @@ delete_packed_file (const PackedFile &file)
       return;
     }
   if (g_unlink (file.path.c_str ()) != 0)
-    SF_LOG_WARNING ("Could not remove packed file %s: %s", file.path.c_str (),
-                    g_strerror (errno));
+    SF_LOG_WARNING ("Could not remove packed file %s: %s", file.path.c_str (), g_strerror (errno));
 }
 
 /* Every worker deletes runs of files sorted by path, so that two seldom wait for the same
@@ -528,10 +527,9 @@ void
 delete_packed_files (std::vector<PackedFile> &packed)
 {
   const gint run_length = 256;
-  std::sort (packed.begin (), packed.end (),
-             [] (const PackedFile &first, const PackedFile &second) {
-               return first.path < second.path;
-             });
+  std::sort (
+      packed.begin (), packed.end (),
+      [] (const PackedFile &first, const PackedFile &second) { return first.path < second.path; });
   gint next = 0;
   _sf_archiver_zip_run_workers (_sf_archiver_zip_worker_count (packed.size ()), [&packed, &next] {
     for (;;)

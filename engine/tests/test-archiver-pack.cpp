@@ -167,8 +167,8 @@ TEST_F (Pack, EveryPackedFileOfManyFoldersIsDeleted)
   for (const char *area : { "contacts", "mail" })
     for (int folder = 0; folder < 23; folder++)
       for (int file = 0; file < 29; file++)
-        write_file (data_ + "/" + area + "/f" + std::to_string (folder) + "/" + std::to_string (file)
-                        + ".txt",
+        write_file (data_ + "/" + area + "/f" + std::to_string (folder) + "/"
+                        + std::to_string (file) + ".txt",
                     std::string (file * 7, 'x'));
   std::map<std::string, FileState> before = packed_files ();
   ASSERT_GT (before.size (), 1300u);
