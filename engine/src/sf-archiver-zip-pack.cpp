@@ -1,6 +1,7 @@
 #include "sf-archiver-zip-private.h"
 
 #include "gsf-output-crypt.h"
+#include "sf-backend.h"
 #include "sf-error.h"
 #include "sf-file-entry.h"
 #include "sf-log.h"
@@ -544,26 +545,24 @@ delete_packed_files (std::vector<PackedFile> &packed)
   });
 }
 
-guint64
-listed_size (GSList *entries)
-{
-  guint64 size = 0;
-  for (GSList *item = entries; item != NULL; item = item->next)
-    size += g_file_info_get_size (static_cast<SfFileEntry *> (item->data)->info);
-  return size;
-}
-
-/* Chooses the files of every selected category, the categories on all workers at once; their
- * bytes are the total that progress is measured against. */
+/* Chooses the files of every selected category, and counts the categories' data as the backend
+ * counts it for the total that progress is measured against: all of it on the workers at once. */
 void
 list_categories (PackRun *run, guint workers)
 {
   SfArchiverZip *self = run->self;
-  gint next = 0;
-  _sf_archiver_zip_run_workers (workers, [run, self, &next] {
+  SfBackend *backend = _sf_archiver_get_backend (SF_ARCHIVER (self));
+  guint64 total_size = 0;
+  /* -1 is the count, the others are the categories. */
+  gint next = -1;
+  _sf_archiver_zip_run_workers (workers, [run, self, backend, &total_size, &next] {
     for (;;)
       {
         gint index = g_atomic_int_add (&next, 1);
+        if (index < 0 && backend != NULL)
+          sf_backend_count_data (backend, self->categories, NULL, &total_size);
+        if (index < 0)
+          continue;
         if (index >= (gint)run->categories.size ())
           return;
         CategoryFiles &files = run->categories[index];
@@ -571,10 +570,8 @@ list_categories (PackRun *run, guint workers)
         files.permanent = file_list (self->permanent_locations, files.category);
       }
   });
-  guint64 total_size = 0;
-  for (const CategoryFiles &files : run->categories)
-    total_size += listed_size (files.ordinary) + listed_size (files.permanent);
-  sf_archiver_set_total_size (SF_ARCHIVER (self), total_size);
+  if (backend != NULL)
+    sf_archiver_set_total_size (SF_ARCHIVER (self), total_size);
 }
 
 /* A category counts as written once its archive was read back intact. */

@@ -227,6 +227,13 @@ sf_archiver_set_operation (SfArchiver *archiver, guint operation)
   private_of (archiver)->operation = operation;
 }
 
+SfBackend *
+_sf_archiver_get_backend (SfArchiver *archiver)
+{
+  g_return_val_if_fail (SF_IS_ARCHIVER (archiver), NULL);
+  return private_of (archiver)->backend;
+}
+
 void
 sf_archiver_set_total_files (SfArchiver *archiver, guint32 total_files)
 {

@@ -40,6 +40,8 @@ gboolean sf_archiver_is_cancelled (SfArchiver *archiver);
 void sf_archiver_set_backend (SfArchiver *archiver, SfBackend *backend);
 /* The number its events carry. Main thread, before the start. */
 void sf_archiver_set_operation (SfArchiver *archiver, guint operation);
+/* Borrowed, for the life of the archiver. Worker thread. */
+SfBackend *_sf_archiver_get_backend (SfArchiver *archiver);
 
 /* The counts below may be changed by several workers of one operation at once. */
 void sf_archiver_set_total_files (SfArchiver *archiver, guint32 total_files);
