@@ -15,7 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -522,26 +521,17 @@ delete_packed_file (const PackedFile &file)
     SF_LOG_WARNING ("Could not remove packed file %s: %s", file.path.c_str (), g_strerror (errno));
 }
 
-/* Every worker deletes runs of files sorted by path, so that two seldom wait for the same
- * folder. */
+/* The workers delete runs of files in the order they were packed, which is folder by folder, so
+ * that two seldom wait for the same folder. */
 void
-delete_packed_files (std::vector<PackedFile> &packed)
+delete_packed_files (const std::vector<PackedFile> &packed)
 {
-  const gint run_length = 256;
-  std::sort (
-      packed.begin (), packed.end (),
-      [] (const PackedFile &first, const PackedFile &second) { return first.path < second.path; });
-  gint next = 0;
-  _sf_archiver_zip_run_workers (_sf_archiver_zip_worker_count (packed.size ()), [&packed, &next] {
-    for (;;)
-      {
-        gsize start = (gsize)g_atomic_int_add (&next, run_length);
-        if (start >= packed.size ())
-          return;
-        gsize end = MIN (start + run_length, packed.size ());
-        for (gsize index = start; index < end; index++)
-          delete_packed_file (packed[index]);
-      }
+  const gsize run_length = 256;
+  gsize runs = (packed.size () + run_length - 1) / run_length;
+  _sf_archiver_zip_run_each (_sf_archiver_zip_worker_count (runs), runs, [&packed] (gsize run) {
+    gsize end = MIN ((run + 1) * run_length, packed.size ());
+    for (gsize index = run * run_length; index < end; index++)
+      delete_packed_file (packed[index]);
   });
 }
 
@@ -553,23 +543,17 @@ list_categories (PackRun *run, guint workers)
   SfArchiverZip *self = run->self;
   SfBackend *backend = _sf_archiver_get_backend (SF_ARCHIVER (self));
   guint64 total_size = 0;
-  /* -1 is the count, the others are the categories. */
-  gint next = -1;
-  _sf_archiver_zip_run_workers (workers, [run, self, backend, &total_size, &next] {
-    for (;;)
-      {
-        gint index = g_atomic_int_add (&next, 1);
-        if (index < 0 && backend != NULL)
+  /* The first item is the count, the others are the categories. */
+  _sf_archiver_zip_run_each (
+      workers, run->categories.size () + 1, [run, self, backend, &total_size] (gsize item) {
+        if (item == 0 && backend != NULL)
           sf_backend_count_data (backend, self->categories, NULL, &total_size);
-        if (index < 0)
-          continue;
-        if (index >= (gint)run->categories.size ())
+        if (item == 0)
           return;
-        CategoryFiles &files = run->categories[index];
+        CategoryFiles &files = run->categories[item - 1];
         files.ordinary = file_list (self->locations, files.category);
         files.permanent = file_list (self->permanent_locations, files.category);
-      }
-  });
+      });
   if (backend != NULL)
     sf_archiver_set_total_size (SF_ARCHIVER (self), total_size);
 }

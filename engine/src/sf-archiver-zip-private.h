@@ -35,6 +35,8 @@ struct _SfArchiverZip
 guint _sf_archiver_zip_worker_count (guint categories);
 /* Runs work on count threads at once, the calling one among them; returns when all returned. */
 void _sf_archiver_zip_run_workers (guint count, const std::function<void ()> &work);
+/* Calls each for every index below items, on count threads at once, each index once. */
+void _sf_archiver_zip_run_each (guint count, gsize items, const std::function<void (gsize)> &each);
 
 /* Bytes moved per read and write, by each worker. */
 #define SF_ARCHIVER_ZIP_BUFFER_SIZE (64 * 1024)

@@ -764,10 +764,12 @@ record_category_error (SfRestoreFailure *failure, SfCategory category, const GEr
     }
 }
 
-/* A worker with no category left starts the flush of what was written so far while the others
- * go on, so that the flush at the end has less left to do. */
+/* Flushes every file system written to so far. The restored files reach the media before the
+ * restore says it ended: one flush per file system rather than one per file. A worker with no
+ * category left flushes too while the others go on, so that the flush at the end has less left to
+ * do. */
 void
-flush_written_so_far (RestoreRun *run)
+flush_file_systems (RestoreRun *run)
 {
   std::vector<int> fds;
   g_mutex_lock (&run->mutex);
@@ -775,7 +777,8 @@ flush_written_so_far (RestoreRun *run)
     fds.push_back (fd);
   g_mutex_unlock (&run->mutex);
   for (int fd : fds)
-    syncfs (fd);
+    if (syncfs (fd) != 0)
+      SF_LOG_WARNING ("Could not flush the restored files: %s", g_strerror (errno));
 }
 
 /* What the workers unpacking categories at the same time share. */
@@ -841,7 +844,7 @@ unpack_worker (UnpackRun *run)
       gint index = g_atomic_int_add (&run->next, 1);
       if (index >= (gint)run->categories.size ())
         {
-          flush_written_so_far (run->files);
+          flush_file_systems (run->files);
           return;
         }
       SfCategory category = run->categories[index];
@@ -899,16 +902,6 @@ unpack_categories (SfArchiverZip *self, RestoreRun *files, SfRestoreFailure *fai
   return RESULT_CANCELLED;
 }
 
-/* The restored files reach the media before the restore says it ended: one flush per file
- * system rather than one per file. */
-void
-flush_file_systems (const RestoreRun &run)
-{
-  for (const auto &[device, fd] : run.written_file_systems)
-    if (syncfs (fd) != 0)
-      SF_LOG_WARNING ("Could not flush the restored files: %s", g_strerror (errno));
-}
-
 /* Whether input begins like a ZIP archive; reads from its start and goes back there. */
 gboolean
 starts_as_zip (GsfInput *input)
@@ -940,7 +933,7 @@ _sf_archiver_zip_unpack_thread_func (SfArchiver *archiver)
   {
     RestoreRun run;
     result = unpack_categories (self, &run, failure);
-    flush_file_systems (run);
+    flush_file_systems (&run);
   }
 
   sf_archiver_send_finalizing (archiver);

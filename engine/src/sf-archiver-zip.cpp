@@ -132,3 +132,14 @@ _sf_archiver_zip_run_workers (guint count, const std::function<void ()> &work)
   for (GThread *thread : threads)
     g_thread_join (thread);
 }
+
+void
+_sf_archiver_zip_run_each (guint count, gsize items, const std::function<void (gsize)> &each)
+{
+  gint next = 0;
+  _sf_archiver_zip_run_workers (count, [items, &each, &next] {
+    for (gsize index = g_atomic_int_add (&next, 1); index < items;
+         index = g_atomic_int_add (&next, 1))
+      each (index);
+  });
+}
