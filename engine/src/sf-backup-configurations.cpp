@@ -441,17 +441,32 @@ add_to_category (SfCategory category, const gchar *name)
     *list = g_slist_append (*list, g_strdup (name));
 }
 
-/* An ordinary location's files are deleted once packed. */
+/* An ordinary location's files are deleted once packed, and a restore removes every location of
+ * the categories it restores before putting files back. */
 gboolean
 removes_user_folder (const gchar *type, gboolean is_exclusion, const gchar *path,
-                     const ParseContext &context)
+                     SfCategory category, const ParseContext &context)
 {
-  if (is_exclusion || (strcmp (type, "file") != 0 && strcmp (type, "dir") != 0)
-      || !_sf_location_rules_covers_protected_folder (path))
+  if (is_exclusion)
     return FALSE;
-  SF_LOG_WARNING ("sf-backup-configurations: Location %s in XML configuration file %s would "
-                  "delete the user's data: an ordinary location may not be /, the home folder, "
-                  "the documents folder, the GConf directory or a folder above them",
+  if (strcmp (type, "file") == 0 || strcmp (type, "dir") == 0)
+    {
+      if (!_sf_location_rules_covers_protected_folder (path))
+        return FALSE;
+      SF_LOG_WARNING ("sf-backup-configurations: Location %s in XML configuration file %s would "
+                      "delete the user's data: an ordinary location may not be /, the home "
+                      "folder, the documents folder, the GConf directory, a memory's mount point "
+                      "or backups folder, or a folder above them",
+                      path, context.file_name);
+      return TRUE;
+    }
+  if (strcmp (type, "permanent-backup-file") != 0
+      || !_sf_location_rules_permanent_covers_protected_folder (path, category))
+    return FALSE;
+  SF_LOG_WARNING ("sf-backup-configurations: Permanent location %s in XML configuration file %s "
+                  "would have a restore delete the user's data: it may not be /, the home "
+                  "folder, the documents folder, a memory's mount point or backups folder, or a "
+                  "folder above them; the GConf directory only for the settings category",
                   path, context.file_name);
   return TRUE;
 }
@@ -491,7 +506,7 @@ parse_location_entry (xmlNode *entry, const ParseContext &context,
       SF_LOG_WARNING ("Third-party applications must not have system paths listed:\n %s", path);
       return FALSE;
     }
-  if (removes_user_folder (type, is_exclusion, path, context))
+  if (removes_user_folder (type, is_exclusion, path, category, context))
     return FALSE;
   if (!context.trusted && is_exclusion && !is_inside_own_locations (path, own_locations))
     {

@@ -1,6 +1,7 @@
 #include "sf-backup-info.h"
 
 #include "sf-log.h"
+#include "sf-tree-removal.h"
 #include "sf-vfs-utils.h"
 #include "sf-xml-reader.h"
 
@@ -794,12 +795,11 @@ sf_backup_info_remove_dir (SfBackupInfo *info)
 {
   RETURN_INVALID_ARGUMENT_UNLESS (info != NULL, invalid_argument_error ());
 
-  GError *error = sf_vfs_utils_remove_directory (info->uri);
-  GError *delete_error = NULL;
-  if (!g_file_delete (info->uri, NULL, &delete_error) && error == NULL)
-    error = delete_error;
-  else
-    g_clear_error (&delete_error);
+  g_autofree gchar *path = g_file_get_path (info->uri);
+  if (path == NULL)
+    return invalid_argument_error ();
+  GError *error = NULL;
+  sf_tree_removal_remove (path, NULL, &error);
   /* The backups directory goes too once its last backup is gone; otherwise it stays. */
   g_autoptr (GFile) parent = g_file_get_parent (info->uri);
   if (parent != NULL)

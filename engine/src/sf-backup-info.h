@@ -85,8 +85,9 @@ void sf_backup_info_list_free (GList *list);
 /* Creates the backup directory (mode 0700); an existing directory is fine. Returns NULL or an error
  * to free (g_error_free). Any thread. */
 GError *sf_backup_info_create_dir (SfBackupInfo *info);
-/* Removes the backup directory with everything in it, and the backups directory once empty. Returns
- * NULL or an error to free (g_error_free). Any thread. */
+/* Removes the backup directory with everything in it (a backup that is a link loses only the link,
+ * and a link inside is never followed), and the backups directory once empty. Returns NULL or an
+ * error to free (g_error_free). Any thread. */
 GError *sf_backup_info_remove_dir (SfBackupInfo *info);
 
 G_END_DECLS

@@ -13,6 +13,8 @@ struct _SfConfig
 {
   GFile *gconf_dir;
   GFile *documents_dir;
+  /* What the file named, kept when MYDOCSDIR takes its place. */
+  GFile *configured_documents_dir;
   gint app_killer_delay;
 };
 
@@ -104,6 +106,8 @@ sf_config_init (const gchar *dir)
   if (!read_config_file (the_config, file_name))
     SF_LOG_WARNING ("No valid backup configuration found.");
 
+  if (the_config->documents_dir != NULL)
+    the_config->configured_documents_dir = G_FILE (g_object_ref (the_config->documents_dir));
   const gchar *documents = g_getenv ("MYDOCSDIR");
   if (documents != NULL && documents[0] != '\0')
     {
@@ -125,6 +129,7 @@ sf_config_free (void)
     return;
   g_clear_object (&the_config->gconf_dir);
   g_clear_object (&the_config->documents_dir);
+  g_clear_object (&the_config->configured_documents_dir);
   g_clear_pointer (&the_config, g_free);
 }
 
@@ -140,6 +145,13 @@ sf_config_get_documents_dir (SfConfig *config)
 {
   g_return_val_if_fail (config != NULL, NULL);
   return config->documents_dir;
+}
+
+GFile *
+_sf_config_get_configured_documents_dir (SfConfig *config)
+{
+  g_return_val_if_fail (config != NULL, NULL);
+  return config->configured_documents_dir;
 }
 
 gint

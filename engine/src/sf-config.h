@@ -21,6 +21,9 @@ void sf_config_free (void);
 GFile *sf_config_get_gconf_dir (SfConfig *config);
 /* Borrowed, valid until sf_config_free. Any thread. */
 GFile *sf_config_get_documents_dir (SfConfig *config);
+/* The documents folder the file named, or the default it implies, even when MYDOCSDIR overrides
+ * it; NULL when no valid file was read. Borrowed, valid until sf_config_free. Any thread. */
+GFile *_sf_config_get_configured_documents_dir (SfConfig *config);
 /* Any thread. */
 gint sf_config_get_app_killer_delay (SfConfig *config);
 

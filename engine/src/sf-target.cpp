@@ -2,9 +2,8 @@
 
 #include "sf-error.h"
 #include "sf-log.h"
-#include "sf-vfs-utils.h"
+#include "sf-tree-removal.h"
 
-#define BACKUPS_LOCATION_NAME ".backups"
 #define METADATA_NAME "backup.metadata"
 #define LEFTOVER_PREFIX ".gsf"
 #define LISTING_ATTRIBUTES G_FILE_ATTRIBUTE_STANDARD_NAME "," G_FILE_ATTRIBUTE_STANDARD_TYPE
@@ -242,7 +241,7 @@ gchar *
 make_default_location (const gchar *root_uri)
 {
   g_autoptr (GFile) root = g_file_new_for_uri (root_uri);
-  g_autoptr (GFile) location = g_file_get_child (root, BACKUPS_LOCATION_NAME);
+  g_autoptr (GFile) location = g_file_get_child (root, SF_TARGET_BACKUPS_LOCATION_NAME);
   g_file_make_directory_with_parents (location, NULL, NULL);
   return g_file_get_uri (location);
 }
@@ -265,20 +264,6 @@ target_set_is_persistent (SfTarget *target, gboolean is_persistent)
     return;
   priv->is_persistent = is_persistent;
   g_object_notify_by_pspec (G_OBJECT (target), properties[PROP_IS_PERSISTENT]);
-}
-
-/* Depth first; individual failures do not stop the walk, the result is the directory's own. A
- * backup that is a link to a directory elsewhere loses only the link: what it points to is not
- * part of the backups location. */
-gboolean
-delete_recursively (GFile *directory)
-{
-  if (g_file_query_file_type (directory, G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, NULL)
-      == G_FILE_TYPE_DIRECTORY)
-    {
-      g_autoptr (GError) ignored = sf_vfs_utils_remove_directory (directory);
-    }
-  return g_file_delete (directory, NULL, NULL);
 }
 
 /* A backup name joined to the backups location must stay inside it. */
@@ -643,8 +628,14 @@ sf_target_remove_backup (SfTarget *target, SfBackupInfo *info)
 
   g_autoptr (GFile) location = g_file_new_for_uri (sf_target_get_backups_uri (target));
   g_autoptr (GFile) directory = g_file_get_child (location, name);
-  if (!delete_recursively (directory))
-    return FALSE;
+  g_autofree gchar *path = g_file_get_path (directory);
+  g_autoptr (GError) error = NULL;
+  if (path == NULL || !sf_tree_removal_remove (path, NULL, &error))
+    {
+      SF_LOG_ERROR ("Could not remove the backup '%s': %s", name,
+                    error != NULL ? error->message : "not a local folder");
+      return FALSE;
+    }
   /* Lists handed out earlier hold the removed record: dropping the whole cache with the signal
    * tells every holder that its list is gone, instead of editing a list it may be walking. */
   backups_changed (target);

@@ -10,6 +10,9 @@ G_BEGIN_DECLS
  * called or the target is finalized. Functions are for the main thread unless they say otherwise.
  */
 
+/* The default backups location's name below a target's root. */
+#define SF_TARGET_BACKUPS_LOCATION_NAME ".backups"
+
 /* A storage location that can hold backups, below its root in the backups location. It keeps
  * the list of backups found there and follows the file system to know when to read it again. */
 #define SF_TYPE_TARGET (sf_target_get_type ())
@@ -56,7 +59,8 @@ SfBackupInfo *sf_target_get_backup_by_name (SfTarget *target, const gchar *name)
 
 /* Main thread. */
 gboolean sf_target_prepare_for_backup (SfTarget *target, GError **error);
-/* Deletes the backup's directory (a backup that is a link loses only the link) and emits
+/* Deletes the backup's directory (a backup that is a link loses only the link, and a link inside is
+ * never followed) and emits
  * "backups-changed", which ends every list sf_target_get_backups handed out; info ends with it
  * when it came from one and the caller holds no reference. Main thread. */
 gboolean sf_target_remove_backup (SfTarget *target, SfBackupInfo *info);

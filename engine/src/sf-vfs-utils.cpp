@@ -15,11 +15,12 @@
 
 namespace
 {
-/* What the archiver needs of a file, plus what tells a directory loop. */
-const gchar *const file_list_attributes = G_FILE_ATTRIBUTE_STANDARD_TYPE
-    "," G_FILE_ATTRIBUTE_STANDARD_NAME "," G_FILE_ATTRIBUTE_STANDARD_SIZE
-    "," G_FILE_ATTRIBUTE_TIME_MODIFIED "," G_FILE_ATTRIBUTE_UNIX_MODE
-    "," G_FILE_ATTRIBUTE_UNIX_DEVICE "," G_FILE_ATTRIBUTE_UNIX_INODE;
+/* What a file entry holds (the content type guessed from the name alone, which reads nothing),
+ * plus what tells a directory loop. */
+const gchar *const file_list_attributes = G_FILE_ATTRIBUTE_STANDARD_FAST_CONTENT_TYPE
+    "," G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_NAME
+    "," G_FILE_ATTRIBUTE_STANDARD_SIZE "," G_FILE_ATTRIBUTE_TIME_MODIFIED
+    "," G_FILE_ATTRIBUTE_UNIX_MODE "," G_FILE_ATTRIBUTE_UNIX_DEVICE "," G_FILE_ATTRIBUTE_UNIX_INODE;
 const gint temp_name_attempts = 100;
 const gint temp_name_length = 8;
 

@@ -576,9 +576,9 @@ TEST_F (ConfigurationSafetyTest, HomeDocumentsGconfAndTheirParentsAreNoOrdinaryL
     EXPECT_FALSE (known ("t" + std::to_string (index))) << refused[index];
   EXPECT_FALSE (known ("u-home"));
   EXPECT_FALSE (known ("u-file"));
-  /* Permanent files are never deleted, and a folder below the documents is an export area. */
+  /* A folder below the documents is an export area; a restore would remove a permanent home. */
   EXPECT_TRUE (known ("fine"));
-  EXPECT_TRUE (known ("permanent"));
+  EXPECT_FALSE (known ("permanent"));
   EXPECT_EQ (location (home), nullptr);
   EXPECT_EQ (location ("/"), nullptr);
   EXPECT_TRUE (log.contains ("sf-backup-configurations: Location " + home

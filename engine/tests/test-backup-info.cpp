@@ -418,6 +418,23 @@ TEST_F (BackupInfo, RemovingABackupStaysInsideItsDirectory)
   EXPECT_EQ (last_error, nullptr);
   EXPECT_FALSE (g_file_test (path ("backups").c_str (), G_FILE_TEST_EXISTS));
 
+  /* A backup that is a link loses the link; the folder it leads to keeps everything. */
+  ASSERT_EQ (g_mkdir (path ("backups").c_str (), 0700), 0);
+  ASSERT_EQ (g_mkdir (path ("elsewhere").c_str (), 0700), 0);
+  write_text (path ("elsewhere/contacts.zip"), "zip");
+  write_text (path ("elsewhere/notes.txt"), "not a backup's");
+  ASSERT_EQ (symlink (path ("elsewhere").c_str (), path ("backups/Linked").c_str ()), 0);
+  g_autoptr (GFile) linked_uri = g_file_new_for_path (path ("backups/Linked").c_str ());
+  g_autoptr (SfBackupInfo) linked
+      = sf_backup_info_new (linked_uri, 3, FALSE, NULL, NULL, NULL, 2, 0);
+  ASSERT_EQ (sf_backup_info_write_metadata (linked), nullptr);
+  g_autoptr (GError) linked_error = sf_backup_info_remove_dir (linked);
+  EXPECT_EQ (linked_error, nullptr);
+  EXPECT_FALSE (g_file_test (path ("backups/Linked").c_str (), G_FILE_TEST_IS_SYMLINK));
+  EXPECT_EQ (read_text (path ("elsewhere/contacts.zip")), "zip");
+  EXPECT_EQ (read_text (path ("elsewhere/notes.txt")), "not a backup's");
+  EXPECT_TRUE (g_file_test (path ("elsewhere/backup.metadata").c_str (), G_FILE_TEST_IS_REGULAR));
+
   write_text (path ("occupied"), "");
   g_autoptr (GFile) occupied_uri = g_file_new_for_path (path ("occupied").c_str ());
   g_autoptr (SfBackupInfo) occupied

@@ -12,8 +12,9 @@ struct ToolRun
   int status;
 };
 
+/* data_dir is what SAFEHOLD_DATA_DIR says, NULL for unset. */
 ToolRun
-check_config (std::vector<std::string> arguments)
+check_config (std::vector<std::string> arguments, const gchar *data_dir = NULL)
 {
   arguments.insert (arguments.begin (), SAFEHOLD_BINARY_DIR "/engine/tools/safehold-check-config");
   std::vector<gchar *> argv;
@@ -23,9 +24,14 @@ check_config (std::vector<std::string> arguments)
   g_autofree gchar *output = NULL;
   gint wait_status = 0;
   g_autoptr (GError) error = NULL;
-  EXPECT_TRUE (g_spawn_sync (NULL, argv.data (), NULL, G_SPAWN_DEFAULT, NULL, NULL, &output, NULL,
-                             &wait_status, &error))
+  gchar **environment = g_get_environ ();
+  environment = data_dir != NULL
+                    ? g_environ_setenv (environment, "SAFEHOLD_DATA_DIR", data_dir, TRUE)
+                    : g_environ_unsetenv (environment, "SAFEHOLD_DATA_DIR");
+  EXPECT_TRUE (g_spawn_sync (NULL, argv.data (), environment, G_SPAWN_DEFAULT, NULL, NULL, &output,
+                             NULL, &wait_status, &error))
       << error->message;
+  g_strfreev (environment);
   return { output != NULL ? output : "", WIFEXITED (wait_status) ? WEXITSTATUS (wait_status) : -1 };
 }
 
@@ -93,6 +99,63 @@ TEST (CheckConfigTest, ReportsWhyAFileIsRejected)
                  std::string::npos)
           << greedy.output;
     }
+
+  g_autofree gchar *command = g_strdup_printf ("rm -rf '%s'", directory);
+  g_spawn_command_line_sync (command, NULL, NULL, NULL, NULL);
+}
+
+/* The tool reads the engine configuration the program would: a build tree's through
+ * SAFEHOLD_DATA_DIR, another through --config-dir, and without one the defaults still protect the
+ * documents and the GConf directory. */
+TEST (CheckConfigTest, ReadsTheEngineConfigurationTheProgramWouldRead)
+{
+  g_autofree gchar *directory = g_dir_make_tmp ("check-XXXXXX", NULL);
+  std::vector<std::string> files;
+  for (const char *folder : { "$HOME/MyDocs", "$HOME/MyDocs/", "$HOME/.gconf" })
+    {
+      std::string file = std::string (directory) + "/f" + std::to_string (files.size ()) + ".conf";
+      ASSERT_TRUE (g_file_set_contents (
+          file.c_str (),
+          (std::string ("<backup-configuration><application-name>a")
+           + std::to_string (files.size ())
+           + "</application-name><application-type>korvel</application-type><backup-method>"
+             "backup-dbus</backup-method><backup-dbus><dbus-service object=\"/a\">a.s"
+             "</dbus-service></backup-dbus><locations><location type=\"dir\" "
+             "category=\"contacts\">"
+           + folder + "</location></locations></backup-configuration>")
+              .c_str (),
+          -1, NULL));
+      files.push_back (file);
+    }
+  const std::string build_data = SAFEHOLD_BINARY_DIR "/data";
+  const std::string empty = directory;
+  struct Way
+  {
+    std::vector<std::string> options;
+    const gchar *data_dir;
+    std::string reported;
+  };
+  for (const Way &way :
+       { Way{ {}, build_data.c_str (), "Engine configuration: " + build_data + "/safehold.conf\n" },
+         Way{ {},
+              empty.c_str (),
+              "Engine configuration: no valid " + empty + "/safehold.conf, the defaults apply\n" },
+         Way{ { "--config-dir", build_data },
+              empty.c_str (),
+              "Engine configuration: " + build_data + "/safehold.conf\n" } })
+    for (bool untrusted : { false, true })
+      {
+        std::vector<std::string> arguments = way.options;
+        if (untrusted)
+          arguments.push_back ("--untrusted");
+        arguments.insert (arguments.end (), files.begin (), files.end ());
+        ToolRun run = check_config (arguments, way.data_dir);
+        EXPECT_EQ (run.status, 1) << run.output;
+        EXPECT_EQ (run.output.find (way.reported), 0u) << run.output;
+        for (const std::string &file : files)
+          EXPECT_NE (run.output.find (file + ": rejected\n"), std::string::npos) << run.output;
+        EXPECT_EQ (run.output.find ("accepted"), std::string::npos) << run.output;
+      }
 
   g_autofree gchar *command = g_strdup_printf ("rm -rf '%s'", directory);
   g_spawn_command_line_sync (command, NULL, NULL, NULL, NULL);

@@ -68,8 +68,13 @@ protected:
         g_autofree gchar *file_path = g_file_get_path (entry->uri);
         names.insert (file_path + strlen (root) + 1);
         EXPECT_EQ (g_file_info_get_file_type (entry->info), G_FILE_TYPE_REGULAR);
-        EXPECT_TRUE (g_file_info_has_attribute (entry->info, G_FILE_ATTRIBUTE_UNIX_MODE));
-        EXPECT_TRUE (g_file_info_has_attribute (entry->info, G_FILE_ATTRIBUTE_TIME_MODIFIED));
+        /* Every attribute an entry promises its users. */
+        for (const char *attribute :
+             { G_FILE_ATTRIBUTE_STANDARD_NAME, G_FILE_ATTRIBUTE_STANDARD_SIZE,
+               G_FILE_ATTRIBUTE_TIME_MODIFIED, G_FILE_ATTRIBUTE_UNIX_MODE,
+               G_FILE_ATTRIBUTE_STANDARD_FAST_CONTENT_TYPE })
+          EXPECT_TRUE (g_file_info_has_attribute (entry->info, attribute))
+              << file_path << " lacks " << attribute;
       }
     sf_file_entry_list_free (entries);
     g_slist_free_full (include_list, g_free);

@@ -64,13 +64,29 @@ check_file (const gchar *file_name, gboolean trusted)
   printf ("%s: %s\n", file_name, accepted ? "accepted" : "rejected");
   return accepted;
 }
+void
+report_engine_configuration (const gchar *config_dir)
+{
+  sf_config_init (config_dir);
+  g_autofree gchar *file_name = g_build_filename (
+      config_dir != NULL ? config_dir : SAFEHOLD_DATA_DIR, "safehold.conf", NULL);
+  if (_sf_config_get_configured_documents_dir (sf_config_get ()) != NULL)
+    printf ("Engine configuration: %s\n", file_name);
+  else
+    printf ("Engine configuration: no valid %s, the defaults apply\n", file_name);
+}
 } // namespace
 
 int
 main (int argc, char **argv)
 {
   gboolean untrusted = FALSE;
+  g_autofree gchar *config_dir = NULL;
   GOptionEntry entries[] = {
+    { "config-dir", 'c', 0, G_OPTION_ARG_FILENAME, &config_dir,
+      "Read the engine configuration (safehold.conf) from DIR instead of SAFEHOLD_DATA_DIR or the "
+      "installed data directory",
+      "DIR" },
     { "untrusted", 'u', 0, G_OPTION_ARG_NONE, &untrusted,
       "Check as a third-party file from the install home: only paths below $HOME or the "
       "install home are allowed",
@@ -88,12 +104,15 @@ main (int argc, char **argv)
   if (!g_option_context_parse (context, &argc, &argv, &error) || argc < 2)
     {
       fprintf (stderr, "%s\n", error != NULL ? error->message : "No file given.");
-      fprintf (stderr, "Usage: %s [--untrusted] FILE...\n", g_get_prgname ());
+      fprintf (stderr, "Usage: %s [--untrusted] [--config-dir DIR] FILE...\n", g_get_prgname ());
       return 2;
     }
 
-  /* The documents folder and the GConf directory, which no ordinary location may cover. */
-  sf_config_init (NULL);
+  /* The documents folder and the GConf directory, which no location may cover, come from the
+   * engine configuration the program itself would read. */
+  if (config_dir == NULL)
+    config_dir = g_strdup (g_getenv ("SAFEHOLD_DATA_DIR"));
+  report_engine_configuration (config_dir);
   sf_log_start (2);
   sf_backup_configurations_init_empty ();
   gboolean all_accepted = TRUE;

@@ -3,6 +3,7 @@
 #include "sf-backup-configurations.h"
 #include "sf-error.h"
 #include "sf-handoff.h"
+#include "sf-tree-removal.h"
 #include "sf-utils.h"
 
 #include "RestoreEngine.h"
@@ -13,9 +14,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -48,23 +46,6 @@ categoryNames (int mask)
   for (int category : singleCategories (mask))
     names << sf_category_to_string ((SfCategory)category);
   return names.join (' ');
-}
-
-/* Removes a file or a folder with everything below it; links are removed, never followed. */
-void
-deleteFileRecursively (const QString &path)
-{
-  QFileInfo info (path);
-  if (info.isDir () && !info.isSymLink ())
-    {
-      const QStringList children = QDir (path).entryList (QDir::AllEntries | QDir::NoDotAndDotDot
-                                                          | QDir::Hidden | QDir::System);
-      for (const QString &child : children)
-        deleteFileRecursively (path + "/" + child);
-      QDir ().rmdir (path);
-    }
-  else
-    QFile::remove (path);
 }
 } // namespace
 
@@ -284,7 +265,12 @@ RestoreEngine::removeLocations (const QList<Location> &locations)
   int failed = categories & ~checkedCategories;
   for (const Location &location : locations)
     if ((location.categories & checkedCategories) != 0 && (location.categories & failed) == 0)
-      deleteFileRecursively (location.path);
+      {
+        g_autoptr (GError) error = NULL;
+        if (!sf_tree_removal_clear_location (location.path.toUtf8 ().constData (),
+                                             location.categories, &error))
+          TRACE ("Could not remove all of " + location.path + ": " + error->message);
+      }
 }
 
 void

@@ -240,3 +240,25 @@ TEST_F (RestoreEngineTest, WrongPasswordRemovesNothingAtAll)
   EXPECT_EQ (restore ("secret"), 204) << "the right password restores";
   EXPECT_EQ (current ("settings.db"), "backed-up settings");
 }
+
+TEST_F (RestoreEngineTest, WhatTheCategoryExcludesOutlivesTheRestoreByteForByte)
+{
+  sf_backup_configurations_free ();
+  configurations.add ("exporter", "backup-dbus", "com.test.exporter",
+                      "<location type=\"dir\" category=\"contacts\">$HOME/export</location>"
+                      "<exclusion type=\"dir\" category=\"contacts\">$HOME/export/thumbnails"
+                      "</exclusion>");
+  configurations.load ();
+  std::unique_ptr<DBusMock> exporter (exporterClient ());
+  const std::string thumbnail = random_bytes (16 * 1024, 3);
+  writeFile (home + "/export/thumbnails/card.png", thumbnail);
+  writeFile (home + "/export/thumbnails/small/card.png", "small");
+  makeBackup (SF_CATEGORY_CONTACTS);
+
+  EXPECT_EQ (restore (), 200);
+  EXPECT_TRUE (current ("imported") == "backed-up card " + random_bytes (64 * 1024, 1));
+  EXPECT_TRUE (current ("export/thumbnails/card.png") == thumbnail)
+      << "no backup holds it, so no restore may remove it";
+  EXPECT_EQ (current ("export/thumbnails/small/card.png"), "small");
+  EXPECT_FALSE (QFile::exists (home + "/export/stray"));
+}

@@ -1,0 +1,189 @@
+#include "sf-backup-configurations.h"
+#include "sf-log.h"
+#include "sf-tree-removal.h"
+
+#include "log-capture.h"
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace
+{
+class TreeRemovalTest : public testing::Test
+{
+protected:
+  void SetUp () override
+  {
+    sf_log_start (2);
+    root = g_dir_make_tmp ("removal-XXXXXX", NULL);
+    ASSERT_NE (root, nullptr);
+  }
+
+  void TearDown () override
+  {
+    sf_backup_configurations_free ();
+    g_autofree gchar *command = g_strdup_printf ("rm -rf '%s'", root);
+    g_spawn_command_line_sync (command, NULL, NULL, NULL, NULL);
+    g_free (root);
+  }
+
+  std::string path (const std::string &relative) const
+  {
+    return std::string (root) + "/" + relative;
+  }
+
+  void write (const std::string &relative, const std::string &contents) const
+  {
+    g_autofree gchar *directory = g_path_get_dirname (path (relative).c_str ());
+    g_mkdir_with_parents (directory, 0700);
+    ASSERT_TRUE (
+        g_file_set_contents (path (relative).c_str (), contents.data (), contents.size (), NULL));
+  }
+
+  std::string read (const std::string &relative) const
+  {
+    g_autofree gchar *contents = NULL;
+    gsize length = 0;
+    if (!g_file_get_contents (path (relative).c_str (), &contents, &length, NULL))
+      return "<missing>";
+    return std::string (contents, length);
+  }
+
+  bool exists (const std::string &relative) const
+  {
+    struct stat info;
+    return lstat (path (relative).c_str (), &info) == 0;
+  }
+
+  void link (const std::string &target, const std::string &relative) const
+  {
+    ASSERT_EQ (symlink (target.c_str (), path (relative).c_str ()), 0);
+  }
+
+  /* A folder of the user's outside every location, and an export area with links to it. */
+  void make_area ()
+  {
+    write ("outside/precious", "the user's own");
+    write ("outside/deep/er", "also the user's");
+    write ("area/dump.vcf", "dump");
+    write ("area/sub/deeper/dump2", "dump2");
+    write ("area/thumbnails/one.png", std::string ("\x89PNG\0\1", 6));
+    write ("area/thumbnails/cache/two.png", "two");
+    write ("area/app.lock", "lock");
+    link (path ("outside"), "area/to-folder");
+    link (path ("outside/precious"), "area/sub/to-file");
+    link ("..", "area/sub/up");
+  }
+
+  void expect_outside_untouched () const
+  {
+    EXPECT_EQ (read ("outside/precious"), "the user's own");
+    EXPECT_EQ (read ("outside/deep/er"), "also the user's");
+  }
+
+  gchar *root = NULL;
+};
+
+TEST_F (TreeRemovalTest, RemovesAllButWhatExclusionsMatchAndNeverFollowsALink)
+{
+  make_area ();
+  GSList *patterns = g_slist_append (NULL, g_strdup (path ("area/thumbnails/*").c_str ()));
+  patterns = g_slist_append (patterns, g_strdup (path ("area/*.lock").c_str ()));
+  g_autoptr (GError) error = NULL;
+  EXPECT_TRUE (sf_tree_removal_remove (path ("area").c_str (), patterns, &error)) << error->message;
+  g_slist_free_full (patterns, g_free);
+  EXPECT_EQ (read ("area/thumbnails/one.png"), std::string ("\x89PNG\0\1", 6));
+  EXPECT_EQ (read ("area/thumbnails/cache/two.png"), "two");
+  EXPECT_EQ (read ("area/app.lock"), "lock");
+  for (const char *gone : { "area/dump.vcf", "area/sub", "area/to-folder" })
+    EXPECT_FALSE (exists (gone)) << gone;
+  expect_outside_untouched ();
+
+  g_autoptr (GError) everything_error = NULL;
+  EXPECT_TRUE (sf_tree_removal_remove (path ("area/").c_str (), NULL, &everything_error));
+  EXPECT_FALSE (exists ("area"));
+  expect_outside_untouched ();
+
+  g_autoptr (GError) missing = NULL;
+  EXPECT_FALSE (sf_tree_removal_remove (path ("area").c_str (), NULL, &missing));
+  EXPECT_TRUE (g_error_matches (missing, G_IO_ERROR, G_IO_ERROR_NOT_FOUND));
+  g_autoptr (GError) slash = NULL;
+  EXPECT_FALSE (sf_tree_removal_remove ("/tmp/..", NULL, &slash));
+  EXPECT_NE (slash, nullptr);
+}
+
+TEST_F (TreeRemovalTest, APathThatIsALinkLosesOnlyTheLink)
+{
+  write ("outside/precious", "the user's own");
+  write ("outside/deep/er", "also the user's");
+  link (path ("outside"), "linked-folder");
+  link (path ("outside/precious"), "linked-file");
+  for (const char *linked : { "linked-folder", "linked-file" })
+    {
+      g_autoptr (GError) error = NULL;
+      EXPECT_TRUE (sf_tree_removal_remove (path (linked).c_str (), NULL, &error)) << linked;
+      EXPECT_FALSE (exists (linked));
+    }
+  expect_outside_untouched ();
+}
+
+TEST_F (TreeRemovalTest, ClearingALocationSparesItsCategoriesExclusionsOnly)
+{
+  const std::string home = g_get_home_dir ();
+  std::string area = home + "/notes/export";
+  write ("data/applications/notes.conf",
+         "<backup-configuration><application-name>notes</application-name>"
+         "<application-type>korvel</application-type><backup-method>backup-dbus</backup-method>"
+         "<backup-dbus><dbus-service object=\"/n\">n.s</dbus-service></backup-dbus><locations>"
+         "<location type=\"dir\" category=\"organizer\">$HOME/notes/export</location>"
+         "<exclusion type=\"dir\" category=\"organizer\">$HOME/notes/export/thumbnails</exclusion>"
+         "<exclusion type=\"file\" category=\"emails\">$HOME/notes/export/*.eml</exclusion>"
+         "</locations></backup-configuration>");
+  /* A third party's exclusion outside its own locations thins nothing, in a backup or here. */
+  write ("install/usr/share/safehold/applications/other.conf",
+         "<backup-configuration><application-name>other</application-name>"
+         "<application-type>third-party</application-type><backup-method>backup-dbus"
+         "</backup-method><backup-dbus><dbus-service object=\"/o\">o.s</dbus-service></backup-dbus>"
+         "<locations><location type=\"dir\" category=\"organizer\">$HOME/other</location>"
+         "<exclusion type=\"file\" category=\"organizer\">$HOME/notes/export/*.txt</exclusion>"
+         "</locations></backup-configuration>");
+  g_setenv ("INSTALLHOME", path ("install").c_str (), TRUE);
+  sf_backup_configurations_init (path ("data").c_str ());
+  g_unsetenv ("INSTALLHOME");
+  for (const char *name : { "thumbnails/a.png", "thumbnails/b/c.png", "note.txt", "mail.eml" })
+    {
+      g_autofree gchar *file = g_build_filename (area.c_str (), name, NULL);
+      g_autofree gchar *directory = g_path_get_dirname (file);
+      g_mkdir_with_parents (directory, 0700);
+      ASSERT_TRUE (g_file_set_contents (file, name, -1, NULL));
+    }
+
+  g_autoptr (GError) error = NULL;
+  EXPECT_TRUE (sf_tree_removal_clear_location (area.c_str (), SF_CATEGORY_ORGANIZER, &error));
+  for (const char *kept : { "thumbnails/a.png", "thumbnails/b/c.png" })
+    {
+      g_autofree gchar *file = g_build_filename (area.c_str (), kept, NULL);
+      g_autofree gchar *contents = NULL;
+      EXPECT_TRUE (g_file_get_contents (file, &contents, NULL, NULL)) << kept;
+      EXPECT_STREQ (contents, kept);
+    }
+  EXPECT_FALSE (g_file_test ((area + "/note.txt").c_str (), G_FILE_TEST_EXISTS));
+  EXPECT_FALSE (g_file_test ((area + "/mail.eml").c_str (), G_FILE_TEST_EXISTS))
+      << "another category's exclusion spares nothing here";
+
+  g_autoptr (GError) missing = NULL;
+  EXPECT_TRUE (sf_tree_removal_clear_location ((home + "/absent").c_str (), SF_CATEGORY_ORGANIZER,
+                                               &missing));
+
+  /* Whatever a caller passes, the home folder stays. */
+  g_autoptr (GError) refused = NULL;
+  EXPECT_FALSE (sf_tree_removal_clear_location (home.c_str (), SF_CATEGORY_ORGANIZER, &refused));
+  EXPECT_TRUE (g_file_test ((area + "/thumbnails/a.png").c_str (), G_FILE_TEST_EXISTS));
+  g_autofree gchar *command = g_strdup_printf ("rm -rf '%s/notes'", home.c_str ());
+  g_spawn_command_line_sync (command, NULL, NULL, NULL, NULL);
+}
+} // namespace
