@@ -131,59 +131,55 @@ TEST_F (TreeRemovalTest, APathThatIsALinkLosesOnlyTheLink)
   expect_outside_untouched ();
 }
 
+/* Every path lies below the test's own folder, the install home included: a fault here removes
+ * nothing of the user's. */
 TEST_F (TreeRemovalTest, ClearingALocationSparesItsCategoriesExclusionsOnly)
 {
-  const std::string home = g_get_home_dir ();
-  std::string area = home + "/notes/export";
+  std::string area = path ("install/notes/export");
   write ("data/applications/notes.conf",
          "<backup-configuration><application-name>notes</application-name>"
          "<application-type>korvel</application-type><backup-method>backup-dbus</backup-method>"
          "<backup-dbus><dbus-service object=\"/n\">n.s</dbus-service></backup-dbus><locations>"
-         "<location type=\"dir\" category=\"organizer\">$HOME/notes/export</location>"
-         "<exclusion type=\"dir\" category=\"organizer\">$HOME/notes/export/thumbnails</exclusion>"
-         "<exclusion type=\"file\" category=\"emails\">$HOME/notes/export/*.eml</exclusion>"
-         "</locations></backup-configuration>");
+         "<location type=\"dir\" category=\"organizer\">"
+             + area + "</location><exclusion type=\"dir\" category=\"organizer\">" + area
+             + "/thumbnails</exclusion><exclusion type=\"file\" category=\"emails\">" + area
+             + "/*.eml</exclusion></locations></backup-configuration>");
   /* A third party's exclusion outside its own locations thins nothing, in a backup or here. */
   write ("install/usr/share/safehold/applications/other.conf",
          "<backup-configuration><application-name>other</application-name>"
          "<application-type>third-party</application-type><backup-method>backup-dbus"
          "</backup-method><backup-dbus><dbus-service object=\"/o\">o.s</dbus-service></backup-dbus>"
-         "<locations><location type=\"dir\" category=\"organizer\">$HOME/other</location>"
-         "<exclusion type=\"file\" category=\"organizer\">$HOME/notes/export/*.txt</exclusion>"
-         "</locations></backup-configuration>");
+         "<locations><location type=\"dir\" category=\"organizer\">"
+             + path ("install/other")
+             + "</location><exclusion type=\"file\" category=\"organizer\">" + area
+             + "/*.txt</exclusion></locations></backup-configuration>");
   g_setenv ("INSTALLHOME", path ("install").c_str (), TRUE);
   sf_backup_configurations_init (path ("data").c_str ());
   g_unsetenv ("INSTALLHOME");
+  ASSERT_NE (sf_backup_configurations_get_applications_in_category (SF_CATEGORY_ORGANIZER),
+             nullptr);
   for (const char *name : { "thumbnails/a.png", "thumbnails/b/c.png", "note.txt", "mail.eml" })
-    {
-      g_autofree gchar *file = g_build_filename (area.c_str (), name, NULL);
-      g_autofree gchar *directory = g_path_get_dirname (file);
-      g_mkdir_with_parents (directory, 0700);
-      ASSERT_TRUE (g_file_set_contents (file, name, -1, NULL));
-    }
+    write (std::string ("install/notes/export/") + name, name);
 
   g_autoptr (GError) error = NULL;
   EXPECT_TRUE (sf_tree_removal_clear_location (area.c_str (), SF_CATEGORY_ORGANIZER, &error));
   for (const char *kept : { "thumbnails/a.png", "thumbnails/b/c.png" })
-    {
-      g_autofree gchar *file = g_build_filename (area.c_str (), kept, NULL);
-      g_autofree gchar *contents = NULL;
-      EXPECT_TRUE (g_file_get_contents (file, &contents, NULL, NULL)) << kept;
-      EXPECT_STREQ (contents, kept);
-    }
-  EXPECT_FALSE (g_file_test ((area + "/note.txt").c_str (), G_FILE_TEST_EXISTS));
-  EXPECT_FALSE (g_file_test ((area + "/mail.eml").c_str (), G_FILE_TEST_EXISTS))
+    EXPECT_EQ (read (std::string ("install/notes/export/") + kept), kept);
+  EXPECT_FALSE (exists ("install/notes/export/note.txt"));
+  EXPECT_FALSE (exists ("install/notes/export/mail.eml"))
       << "another category's exclusion spares nothing here";
 
   g_autoptr (GError) missing = NULL;
-  EXPECT_TRUE (sf_tree_removal_clear_location ((home + "/absent").c_str (), SF_CATEGORY_ORGANIZER,
-                                               &missing));
+  EXPECT_TRUE (
+      sf_tree_removal_clear_location (path ("absent").c_str (), SF_CATEGORY_ORGANIZER, &missing));
 
-  /* Whatever a caller passes, the home folder stays. */
+  /* Whatever a caller passes, a protected folder stays: here a memory card's mount point. */
+  write ("card/.backups/Backup0/contacts.zip", "zip");
+  g_setenv ("MMC_MOUNTPOINT", path ("card").c_str (), TRUE);
   g_autoptr (GError) refused = NULL;
-  EXPECT_FALSE (sf_tree_removal_clear_location (home.c_str (), SF_CATEGORY_ORGANIZER, &refused));
-  EXPECT_TRUE (g_file_test ((area + "/thumbnails/a.png").c_str (), G_FILE_TEST_EXISTS));
-  g_autofree gchar *command = g_strdup_printf ("rm -rf '%s/notes'", home.c_str ());
-  g_spawn_command_line_sync (command, NULL, NULL, NULL, NULL);
+  EXPECT_FALSE (
+      sf_tree_removal_clear_location (path ("card").c_str (), SF_CATEGORY_ORGANIZER, &refused));
+  g_unsetenv ("MMC_MOUNTPOINT");
+  EXPECT_EQ (read ("card/.backups/Backup0/contacts.zip"), "zip");
 }
 } // namespace
