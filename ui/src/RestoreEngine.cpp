@@ -269,7 +269,8 @@ RestoreEngine::removeLocations (const QList<Location> &locations)
         g_autoptr (GError) error = NULL;
         if (!sf_tree_removal_clear_location (location.path.toUtf8 ().constData (),
                                              location.categories, &error))
-          TRACE ("Could not remove all of " + location.path + ": " + error->message);
+          TRACE ("Could not remove all of " + location.path + ": "
+                 + (error != NULL ? error->message : "not a local path"));
       }
 }
 
