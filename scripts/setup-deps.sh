@@ -7,11 +7,11 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config clang-format gettext
   # engine
-  libglib2.0-dev libxml2-dev libgsf-1-dev libarchive-dev libssl-dev libgconf2-dev
+  libglib2.0-dev libxml2-dev libgsf-1-dev libarchive-dev libdeflate-dev zlib1g-dev libssl-dev libgconf2-dev
   # application half
   qt6-base-dev qt6-l10n-tools libx11-dev
   # tests
-  libgtest-dev libgmock-dev dbus dbus-daemon python3 python3-dbusmock zip unzip openssl
+  libgtest-dev libgmock-dev dbus dbus-daemon python3 python3-dbusmock zip unzip p7zip-full libarchive-tools openssl
   e2fsprogs dosfstools util-linux mount xvfb xauth libglib2.0-bin
   # the demo drives the program's window
   xdotool

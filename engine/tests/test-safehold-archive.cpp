@@ -449,3 +449,44 @@ TEST_F (SafeholdArchive, NamesFromTheCardReachTheTerminalEscaped)
     }
 }
 } // namespace
+
+/* Backups written by libarchive's writer, kept in the source tree: contacts and e-mail plain,
+ * bookmarks and contacts protected with "secret". Each file's key is its path below the home of
+ * the run that wrote them. */
+TEST_F (SafeholdArchive, EarlierBackupsStillListVerifyAndExtract)
+{
+  const std::string samples = SAFEHOLD_SOURCE_DIR "/engine/tests/samples";
+  g_mkdir_with_parents (backups_.c_str (), 0755);
+  std::string copy = "cp -r '" + samples + "/plain' '" + samples + "/locked' '" + backups_ + "/'";
+  ASSERT_EQ (system (copy.c_str ()), 0);
+
+  ToolRun list = tool ({ "list", backups_ });
+  EXPECT_EQ (list.status, 0) << list.err;
+  EXPECT_NE (list.out.find (" 4 files  contacts,emails"), std::string::npos) << list.out;
+  EXPECT_NE (list.out.find (" 5 files  contacts,bookmarks  protected"), std::string::npos)
+      << list.out;
+
+  EXPECT_EQ (tool ({ "verify", backups_ + "/plain" }).out, "contacts: ok\nemails: ok\n");
+  std::string secret = password_file ("secret");
+  EXPECT_EQ (tool ({ "verify", backups_ + "/locked", "--password-file", secret }).out,
+             "contacts: ok\nbookmarks: ok\n");
+
+  std::string dest = out_ + "/dest";
+  EXPECT_EQ (tool ({ "extract", backups_ + "/plain", dest }).status, 0);
+  EXPECT_EQ (
+      tool ({ "extract", backups_ + "/locked", dest, "--password-file", secret, "--overwrite" })
+          .status,
+      0);
+  std::map<std::string, FileState> files;
+  for (const auto &[path, state] : below (dest))
+    files[path.substr (path.find ("/home/data/") + 10)] = state;
+  const std::map<std::string, FileState> expected = {
+    { "/contacts/a/b/c.vcf", { "BEGIN:VCARD\nEND:VCARD\n", 0600, 946684800 } },
+    { "/contacts/empty", { "", 0640, 1000000000 } },
+    { "/contacts/Grüße €.txt", { "text\nline two\n", 0755, 1234567890 } },
+    { "/mail/inbox/1.eml", { random_bytes (80 * 1024, 5), 0644, 1200000000 } },
+    { "/bookmarks/b.xml", { "<bookmarks/>", 0604, 1300000000 } },
+    { "/bookmarks/big.bin", { random_bytes (70 * 1024, 6), 0600, 1300000001 } },
+  };
+  EXPECT_EQ (files, expected);
+}
