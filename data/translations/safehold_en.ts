@@ -104,6 +104,14 @@
         <source>qtn_back_deletethisbackup</source>
         <translation>Delete backup %1 made on %2 at %3?</translation>
     </message>
+    <message id="qtn_back_delete_failed">
+        <source>qtn_back_delete_failed</source>
+        <translation>Backup %1 could not be deleted</translation>
+    </message>
+    <message id="qtn_back_backup_gone">
+        <source>qtn_back_backup_gone</source>
+        <translation>Backup %1 is no longer on the memory</translation>
+    </message>
     <message id="qtn_back_creatingbackup">
         <source>qtn_back_creatingbackup</source>
         <translation>Creating backup...</translation>

@@ -206,8 +206,9 @@ on_backups_location_changed (GFileMonitor *, GFile *file, GFile *, GFileMonitorE
           SF_LOG_DEBUG ("Backups location '%s' deleted.", key);
           return;
         }
-      g_hash_table_remove (priv->backup_monitors, key);
-      backups_changed (target);
+      /* A backup removed through sf_target_remove_backup was reported there already. */
+      if (g_hash_table_remove (priv->backup_monitors, key))
+        backups_changed (target);
       return;
     }
 
@@ -628,12 +629,20 @@ sf_target_remove_backup (SfTarget *target, SfBackupInfo *info)
 
   g_autoptr (GFile) location = g_file_new_for_uri (sf_target_get_backups_uri (target));
   g_autoptr (GFile) directory = g_file_get_child (location, name);
+  /* Unwatched first: the removal is reported once, below, not again by the monitors. */
+  SfTargetPrivate *priv = (SfTargetPrivate *)sf_target_get_instance_private (target);
+  g_autofree gchar *key = directory_key (directory);
+  gboolean watched = g_hash_table_remove (priv->backup_monitors, key);
   g_autofree gchar *path = g_file_get_path (directory);
   g_autoptr (GError) error = NULL;
   if (path == NULL || !sf_tree_removal_remove (path, NULL, &error))
     {
       SF_LOG_ERROR ("Could not remove the backup '%s': %s", name,
                     error != NULL ? error->message : "not a local folder");
+      /* Part of it may be gone: listeners read again what is left. */
+      if (watched)
+        watch_backup (target, directory, g_steal_pointer (&key));
+      backups_changed (target);
       return FALSE;
     }
   /* Lists handed out earlier hold the removed record: dropping the whole cache with the signal

@@ -1,5 +1,6 @@
 #include "BackupApplicationService.h"
 
+#include "BackupMainView.h"
 #include "Tracing.h"
 
 BackupApplicationService::BackupApplicationService (const QString &serviceName, QObject *parent)
@@ -12,5 +13,12 @@ BackupApplicationService::launch ()
 {
   TRACE ("****** Tried to relaunch the application");
   emit triedToLaunchNewInstance ();
+  /* Service mode hides the window while the desktop suite drives an exchange. */
+  BackupMainView *mainView = BackupMainView::instance ();
+  if (mainView != nullptr && mainView->isServiceMode ())
+    {
+      TRACE ("In service mode, the window stays hidden");
+      return;
+    }
   TkApplicationService::launch ();
 }

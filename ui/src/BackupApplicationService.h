@@ -15,6 +15,6 @@ signals:
   void triedToLaunchNewInstance ();
 
 public slots:
-  /* Tells the main view, then raises the window as the toolkit does. */
+  /* Tells the main view, then raises the window as the toolkit does, unless service mode hid it. */
   void launch () override;
 };

@@ -6,6 +6,7 @@
 #include "BackupMessageBoxes.h"
 #include "RestoreDeleteFileQueryDialog.h"
 #include "StartRestoreQueryDialog.h"
+#include "TkElidedLabel.h"
 #include "Tracing.h"
 
 #include <QDateTime>
@@ -21,6 +22,7 @@ infoLabel (const QString &text, const char *name)
 {
   auto *label = new QLabel (text);
   label->setObjectName (QLatin1String (name));
+  label->setTextFormat (Qt::PlainText);
   label->setWordWrap (true);
   return label;
 }
@@ -36,8 +38,10 @@ BackupItemDialog::BackupItemDialog (SfBackupInfo *info, QWidget *mainView)
 
   QDateTime made = QDateTime::fromSecsSinceEpoch (sf_backup_info_get_timestamp (info_));
   guint64 bytes = sf_backup_info_get_size_for_categories (info_, SF_CATEGORY_ALL);
-  bodyLayout ()->addWidget (
-      infoLabel (QString::fromUtf8 (sf_backup_info_get_name (info_)), "nameLabel"));
+  /* The name comes from the card's folder: plain text, elided to the screen. */
+  auto *name = new TkElidedLabel (QString::fromUtf8 (sf_backup_info_get_name (info_)));
+  name->setObjectName (QStringLiteral ("nameLabel"));
+  bodyLayout ()->addWidget (name);
   bodyLayout ()->addWidget (infoLabel (locale.toString (made, QLocale::ShortFormat), "timeLabel"));
   bodyLayout ()->addWidget (
       infoLabel (qtTrId ("qtn_comm_kilobytes").arg (locale.toString (qulonglong (bytes / 1024))),

@@ -3,6 +3,7 @@
 
 #include "BackupList.h"
 
+#include "TkElidedLabel.h"
 #include "TkList.h"
 #include "Tracing.h"
 
@@ -31,11 +32,13 @@ public:
     SfBackupInfo *info = backups_.at (row);
     auto *cell = new QWidget;
     auto *texts = new QVBoxLayout;
-    auto *title = new QLabel (QString::fromUtf8 (sf_backup_info_get_name (info)));
+    /* The name comes from the card's folder: plain text, elided to the cell. */
+    auto *title = new TkElidedLabel (QString::fromUtf8 (sf_backup_info_get_name (info)));
     title->setObjectName (QStringLiteral ("title"));
     QDateTime made = QDateTime::fromSecsSinceEpoch (sf_backup_info_get_timestamp (info));
     auto *subtitle = new QLabel (QLocale ().toString (made, QLocale::ShortFormat));
     subtitle->setObjectName (QStringLiteral ("subtitle"));
+    subtitle->setTextFormat (Qt::PlainText);
     auto *progress = new QProgressBar;
     progress->setObjectName (QStringLiteral ("progress"));
     progress->setRange (0, 100);

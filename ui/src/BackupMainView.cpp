@@ -14,8 +14,10 @@
 #include "FeedbackClientWrapper.h"
 #include "LumoSuiteWatcher.h"
 #include "NewBackupDialog.h"
+#include "PasswordQuerySheet.h"
 #include "ProgressReporter.h"
 #include "RestoreEngine.h"
+#include "TkBanner.h"
 #include "TkFeedback.h"
 #include "TkNotification.h"
 #include "TkPage.h"
@@ -74,7 +76,7 @@ centredText (const char *name)
 BackupMainView *BackupMainView::instance_ = nullptr;
 
 BackupMainView::BackupMainView (QWidget *parent, bool finishRestore, bool serviceMode)
-    : TkApplicationWindow (parent), serviceMode (serviceMode),
+    : TkApplicationWindow (parent), finishingRestore (finishRestore), serviceMode (serviceMode),
       progressReporter (new ProgressReporter (this)), feedback (new FeedbackClientWrapper (this)),
       mainPage (new TkPage), loadingPage (new TkPage)
 {
@@ -375,7 +377,7 @@ BackupMainView::isTargetAvailable (SfTarget *target, GParamSpec *pspec)
 void
 BackupMainView::setupBackupsInfo ()
 {
-  if (exiting)
+  if (exiting || finishingRestore)
     {
       TRACE ("Will not try to update the UI as it is already exiting");
       return;
@@ -410,9 +412,9 @@ BackupMainView::setupBackupsInfo ()
     }
   listRefreshing = true;
   newBackupButton->setEnabled (false);
-  showLoading (true);
-  if (!firstLoad)
-    emit signalCloseAllSubWindows ();
+  /* Later loads replace the list in place: the sheets and queries open over it stay. */
+  if (firstLoad)
+    showLoading (true);
   firstLoad = false;
   sf_target_manager_load_backups_async (manager);
 }
@@ -431,6 +433,7 @@ BackupMainView::slotLoadBackupList ()
   for (GList *link = loaded; link != NULL; link = link->next)
     backups.append (sf_backup_info_ref (static_cast<SfBackupInfo *> (link->data)));
   g_list_free (loaded);
+  followSelectedBackup ();
   QMetaObject::invokeMethod (this, &BackupMainView::backupListLoadingComplete,
                              Qt::QueuedConnection);
 }
@@ -445,25 +448,62 @@ BackupMainView::releaseBackups ()
   backups.clear ();
 }
 
+bool
+BackupMainView::selectionIsListed ()
+{
+  if (selectedBackup != nullptr && backups.contains (selectedBackup))
+    return true;
+  if (selectedBackup != nullptr)
+    TkBanner::showText (this,
+                        qtTrId ("qtn_back_backup_gone")
+                            .arg (QString::fromUtf8 (sf_backup_info_get_name (selectedBackup))));
+  return false;
+}
+
+void
+BackupMainView::followSelectedBackup ()
+{
+  if (selectedBackup == nullptr)
+    return;
+  GFile *directory = sf_backup_info_get_uri (selectedBackup);
+  for (SfBackupInfo *info : std::as_const (backups))
+    if (g_file_equal (sf_backup_info_get_uri (info), directory))
+      {
+        selectBackup (info);
+        return;
+      }
+  bool sheetOpen = (itemDialog != nullptr && itemDialog->isVisible ())
+                   || (passwordQuery != nullptr && passwordQuery->isVisible ());
+  if (!sheetOpen)
+    return;
+  TRACE ("The backup of the open sheet is gone");
+  if (itemDialog != nullptr)
+    itemDialog->reject ();
+  if (passwordQuery != nullptr)
+    passwordQuery->reject ();
+  selectionIsListed ();
+}
+
 void
 BackupMainView::backupListLoadingComplete ()
 {
   list->setBackups (backups);
-  emit backupsUpdated ();
-  if (openDialogAfterLoad)
-    {
-      openDialogAfterLoad = false;
-      openNewBackupDialog (false);
-    }
+  /* Cleared first: the deferred open of the new-backup sheet waits for it. */
+  listRefreshing = false;
   if (pcConnected && !isLumoRequestsRunning ())
     showNoActivityPossibleView ();
   else if (backups.isEmpty ())
     showEmptyStateView ();
   else
     showListView ();
-  listRefreshing = false;
   showLoading (false);
   newBackupButton->setEnabled (!isBusy ());
+  emit backupsUpdated ();
+  if (openDialogAfterLoad)
+    {
+      openDialogAfterLoad = false;
+      openNewBackupDialog (false);
+    }
   if (reloadAfterLoad)
     {
       reloadAfterLoad = false;
@@ -474,6 +514,8 @@ BackupMainView::backupListLoadingComplete ()
 void
 BackupMainView::showNoActivityPossibleView ()
 {
+  if (finishingRestore)
+    return;
   emit signalCloseAllSubWindows ();
   TRACE ("Connected to PC, not activities are possible");
   newBackupButton->hide ();
@@ -506,8 +548,8 @@ BackupMainView::isConnectedToPC ()
       TRACE ("UNIT TESTING CODE, NO CHECK FOR PC CONNECTION");
       return false;
     }
-  if (usbWatcher != nullptr)
-    return usbWatcher->isConnectedToPC ();
+  if (usbWatcher != nullptr && usbWatcher->isConnectedToPC ())
+    return true;
   return lumoSuiteWatcher != nullptr && lumoSuiteWatcher->isConnected ();
 }
 

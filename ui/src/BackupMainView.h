@@ -31,6 +31,7 @@ class ContextMonitor;
 class FeedbackClientWrapper;
 class LumoSuiteWatcher;
 class NewBackupDialog;
+class PasswordQuerySheet;
 class ProcessSheet;
 class ProgressReporter;
 class QDialog;
@@ -86,6 +87,11 @@ public:
   bool isListRefreshing () const
   {
     return listRefreshing;
+  }
+  /* Started only to offer the package manager after a restore: no list, no operations. */
+  bool isFinishingRestore () const
+  {
+    return finishingRestore;
   }
   bool isLumoRequestsRunning () const;
   bool isConnectedToPC ();
@@ -233,6 +239,11 @@ private:
   void handleOsUpdateBackupFinish (int statusCode);
   void openOsUpdateBackupFinidhedView ();
   void releaseBackups ();
+  /* After a reload: moves the selection to the listed record of the same backup, or closes the
+   * sheets about it when it is gone. */
+  void followSelectedBackup ();
+  /* Whether the selection is listed; if not, says so when it names a backup that is gone. */
+  bool selectionIsListed ();
   SfBackupInfo *findLumoSuiteBackup () const;
 
   /* The process's backend, made on first use and kept to the end of the process. */
@@ -240,6 +251,7 @@ private:
 
   static BackupMainView *instance_;
 
+  bool finishingRestore;
   bool serviceMode;
   bool backupRunning = false;
   bool restoreRunning = false;
@@ -286,5 +298,7 @@ private:
   QPointer<RestoreEngine> restoreEngine;
   QPointer<NewBackupDialog> newBackupDialog;
   QPointer<BackupItemDialog> itemDialog;
+  QPointer<PasswordQuerySheet> passwordQuery;
+  QPointer<TkMessageBox> cancelQuery;
   QPointer<ProcessSheet> processSheet;
 };

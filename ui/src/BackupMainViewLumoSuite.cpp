@@ -18,6 +18,7 @@ namespace
 {
 const char *const suiteBackupName = "LUMO Suite Backup";
 const int backupNoSpace = 102;
+const int backupFailed = 103;
 } // namespace
 
 bool
@@ -29,6 +30,12 @@ BackupMainView::isLumoRequestsRunning () const
 void
 BackupMainView::startLumoSuiteBackup (SfCategory categories)
 {
+  if (finishingRestore)
+    {
+      TRACE ("Finishing a restore: no desktop-suite backup");
+      slotLumosuiteBackupEngineFinished (backupFailed);
+      return;
+    }
   initBackupEngine ();
   SfTarget *target = getDefaultTarget ();
   if (isUsbConnectedInMSMMode () || target == nullptr)
@@ -69,6 +76,12 @@ BackupMainView::findLumoSuiteBackup () const
 void
 BackupMainView::startLumoSuiteRestore (SfCategory categories)
 {
+  if (finishingRestore)
+    {
+      TRACE ("Finishing a restore: no desktop-suite restore");
+      emit signalLumoSuiteOperationFinished (0);
+      return;
+    }
   initBackupEngine ();
   if (isUsbConnectedInMSMMode ())
     {

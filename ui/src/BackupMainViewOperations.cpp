@@ -96,6 +96,11 @@ BackupMainView::slotOpenNewBackupDialog ()
 void
 BackupMainView::slotDBusOpenNewBackupDialog ()
 {
+  if (finishingRestore)
+    {
+      TRACE ("Finishing a restore: no new backup");
+      return;
+    }
   activateWindow ();
   if (isConnectedToPC ())
     {
@@ -115,7 +120,7 @@ BackupMainView::slotDBusOpenNewBackupDialog ()
 void
 BackupMainView::openNewBackupDialog (bool animated)
 {
-  if (isBusy ())
+  if (isBusy () || finishingRestore)
     {
       TRACE ("Backup/Restore is in progress, returning .....");
       return;
@@ -256,7 +261,7 @@ BackupMainView::slotBackupEngineFinished (int statusCode)
   backupRunning = false;
   TRACE ("*************************** Status code = " + QString::number (statusCode));
   if (processSheet != nullptr)
-    processSheet->close ();
+    processSheet->dismiss ();
   if (launchedFromDBus)
     {
       handleOsUpdateBackupFinish (statusCode);
@@ -320,6 +325,11 @@ BackupMainView::openOsUpdateBackupFinidhedView ()
 void
 BackupMainView::listRestoreRequested (void *magic)
 {
+  if (isBusy ())
+    {
+      TRACE ("Backend busy, restore request ignored");
+      return;
+    }
   if (lumoSuiteConnected ())
     {
       showLumoSuiteConnectedBanner ();
@@ -406,7 +416,7 @@ BackupMainView::hasEnoughFreeSpaceforRestore ()
 void
 BackupMainView::startRestore ()
 {
-  if (isBusy () || !backups.contains (selectedBackup))
+  if (isBusy () || !selectionIsListed ())
     {
       TRACE ("Restore not started: busy, or the backup is no longer listed");
       return;
@@ -426,17 +436,17 @@ BackupMainView::startRestore ()
       startRestoreWithPassword (QString ());
       return;
     }
-  auto *query = new PasswordQuerySheet (selectedBackup, this);
-  query->setAttribute (Qt::WA_DeleteOnClose);
-  connect (query, &PasswordQuerySheet::passwordGiven, this,
+  passwordQuery = new PasswordQuerySheet (selectedBackup, this);
+  passwordQuery->setAttribute (Qt::WA_DeleteOnClose);
+  connect (passwordQuery, &PasswordQuerySheet::passwordGiven, this,
            &BackupMainView::startRestoreWithPassword, Qt::QueuedConnection);
-  query->appear ();
+  passwordQuery->appear ();
 }
 
 void
 BackupMainView::startRestoreWithPassword (const QString &password)
 {
-  if (isBusy () || !backups.contains (selectedBackup))
+  if (isBusy () || !selectionIsListed ())
     return;
   restoreRunning = true;
   deleteEngines ();
@@ -446,6 +456,7 @@ BackupMainView::startRestoreWithPassword (const QString &password)
   connect (restoreEngine, &RestoreEngine::restoreEngineFinished, this,
            &BackupMainView::slotRestoreEngineFinished);
   newBackupButton->setEnabled (false);
+  list->setEnabled (false);
   progressReporter->slotStartReportingProgress ();
 
   auto *sheet = new RestoreProcessSheet (this);
@@ -477,12 +488,15 @@ BackupMainView::slotRestoreEngineFinished (int statusCode)
   TRACE ("Restore finished, status code = " + QString::number (statusCode));
   bool reboot = restoreEngine == nullptr || !restoreEngine->isLumoSuiteRestore ();
   if (processSheet != nullptr)
-    processSheet->close ();
+    processSheet->dismiss ();
   TkBanner::showText (this, getCachedTranslation (QStringLiteral ("qtn_back_settingsreboot")));
   errorUtils->showRestoreErrorDialogIfNeeded ();
   newBackupButton->setEnabled (true);
   if (!reboot)
-    restoreRunning = false;
+    {
+      restoreRunning = false;
+      list->setEnabled (true);
+    }
   else
     initiateRebootProcedure ();
 }
@@ -546,6 +560,11 @@ void
 BackupMainView::listDeleteRequested (void *magic)
 {
   auto *info = static_cast<SfBackupInfo *> (magic);
+  if (isBusy ())
+    {
+      TRACE ("A backup or restore runs, delete request refused");
+      return;
+    }
   if (!backups.contains (info))
     {
       TRACE ("Not able to process this delete request, list is refreshing");
@@ -562,18 +581,29 @@ BackupMainView::listDeleteRequested (void *magic)
 void
 BackupMainView::slotDeleteCurrentlySelectedBackup ()
 {
-  if (selectedBackup == nullptr || !backups.contains (selectedBackup))
+  if (isBusy ())
+    {
+      TRACE ("A backup or restore runs, delete refused");
+      return;
+    }
+  if (!selectionIsListed ())
     {
       TRACE ("can not delete, list is getting refreshed");
       return;
     }
   showLoading (true);
-  /* The backup's own target: the default one may be another memory. */
+  QString name = QString::fromUtf8 (sf_backup_info_get_name (selectedBackup));
+  /* The backup's own target: the default one may be another memory. A removal tells the
+   * target's listeners, and so reloads the list, by itself. */
   SfTarget *target = sf_target_manager_get_target_from_backup (manager, selectedBackup);
-  if (target == nullptr || !sf_target_remove_backup (target, selectedBackup))
-    TRACE ("Removing the backup failed");
+  bool removed = target != nullptr && sf_target_remove_backup (target, selectedBackup);
   selectBackup (nullptr);
-  setupBackupsInfo ();
+  if (!removed)
+    {
+      TRACE ("Removing the backup failed");
+      showLoading (false);
+      TkBanner::showText (this, qtTrId ("qtn_back_delete_failed").arg (name));
+    }
 }
 
 bool
@@ -610,9 +640,10 @@ BackupMainView::removeBackupByName (QString name)
 void
 BackupMainView::slotBackupCancelRequested ()
 {
-  if (!backupRunning)
+  if (!backupRunning || cancelQuery != nullptr)
     return;
   TkMessageBox *query = BackupMessageBoxes::cancelBackupQuery (this);
+  cancelQuery = query;
   connect (backupEngine, &BackupEngine::backupEngineFinished, query, &QDialog::reject,
            Qt::QueuedConnection);
   connect (query, &QDialog::finished, this, &BackupMainView::processCancelDialog,

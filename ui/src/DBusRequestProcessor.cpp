@@ -29,9 +29,13 @@ DBusRequestProcessor::launch (const QString &cmd)
 bool
 DBusRequestProcessor::bringUp ()
 {
-  if (mainView_.isNull () || mainView_->isLumoRequestsRunning ())
+  if (mainView_.isNull () || mainView_->isFinishingRestore ()
+      || mainView_->isLumoRequestsRunning ())
     return false;
-  mainView_->setLaunchedFromDBus (true);
+  /* An operation the user started here is not one made for a software update: marking the view
+   * would end it on the update's finish page and close the program. */
+  if (!mainView_->isBusy ())
+    mainView_->setLaunchedFromDBus (true);
   mainView_->show ();
   mainView_->raise ();
   mainView_->activateWindow ();
@@ -49,9 +53,13 @@ uchar
 DBusRequestProcessor::launchToNewbackupView ()
 {
   TRACE ("launchToNewbackupView()");
+  if (!mainView_.isNull () && mainView_->isBusy ())
+    {
+      TRACE ("A backup or restore runs, no new backup now");
+      return 1;
+    }
   if (!bringUp ())
     return 1;
-  if (!mainView_->isBusy ())
-    emit launchNewBackupDialog ();
+  emit launchNewBackupDialog ();
   return 0;
 }

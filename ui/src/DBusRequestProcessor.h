@@ -18,7 +18,8 @@ public:
   explicit DBusRequestProcessor (BackupMainView *mainView);
 
 public slots:
-  /* 0 once the window is up, 1 when refused. "opennewbackup" also opens the new-backup sheet. */
+  /* 0 once the window is up, 1 when refused. "opennewbackup" also opens the new-backup sheet,
+   * and is refused while an operation runs. A refused launch changes nothing. */
   uchar launch (const QString &cmd);
 
 signals:

@@ -6,6 +6,7 @@
 
 #include "BackupMessageBoxes.h"
 #include "TkBanner.h"
+#include "TkElidedLabel.h"
 #include "Tracing.h"
 
 #include <QLabel>
@@ -20,13 +21,19 @@ PasswordQuerySheet::PasswordQuerySheet (SfBackupInfo *info, QWidget *mainView)
   setTitle (qtTrId ("qtn_back_password_query_tit"));
   acceptButton ()->setText (qtTrId ("qtn_comm_ok"));
   cancelButton ()->setText (qtTrId ("qtn_comm_cancel"));
-  auto *text = new QLabel (
-      qtTrId ("qtn_back_password_query").arg (QString::fromUtf8 (sf_backup_info_get_name (info_))));
+  /* The name comes from the card's folder: plain text, elided so that it cannot widen the sheet. */
+  auto *text = new QLabel;
+  text->setObjectName (QStringLiteral ("queryLabel"));
+  text->setTextFormat (Qt::PlainText);
   text->setWordWrap (true);
+  text->setText (qtTrId ("qtn_back_password_query")
+                     .arg (TkElidedLabel::elidedToScreen (
+                         QString::fromUtf8 (sf_backup_info_get_name (info_)), text)));
   field_->setObjectName (QStringLiteral ("passwordField"));
   field_->setEchoMode (QLineEdit::Password);
   field_->setPlaceholderText (qtTrId ("qtn_back_password"));
   message_->setObjectName (QStringLiteral ("tkInlineMessage"));
+  message_->setTextFormat (Qt::PlainText);
   message_->setWordWrap (true);
   message_->hide ();
   bodyLayout ()->addWidget (text);

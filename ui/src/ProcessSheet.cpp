@@ -11,6 +11,7 @@ ProcessSheet::ProcessSheet (const char *titleId, const char *labelId, QWidget *p
   setTitle (qtTrId (titleId));
   acceptButton ()->hide ();
   cancelButton ()->setText (qtTrId ("qtn_comm_cancel"));
+  label_->setTextFormat (Qt::PlainText);
   label_->setWordWrap (true);
   bar_->setRange (0, 100);
   bar_->setValue (0);
@@ -42,14 +43,15 @@ ProcessSheet::slotProgressChanged (int currentProgress)
 void
 ProcessSheet::slotOnCancelButtonPressed ()
 {
-  enterCancellingState ();
   emit cancelRequested ();
 }
 
 void
 ProcessSheet::slotOnEngineStartedCancel ()
 {
-  enterCancellingState ();
+  cancelling_ = true;
+  cancelButton ()->setEnabled (false);
+  label_->setText (qtTrId ("qtn_back_cancelingbackup"));
 }
 
 void
@@ -59,9 +61,18 @@ ProcessSheet::setCompleted ()
 }
 
 void
-ProcessSheet::enterCancellingState ()
+ProcessSheet::dismiss ()
 {
-  cancelling_ = true;
-  cancelButton ()->setEnabled (false);
-  label_->setText (qtTrId ("qtn_back_cancelingbackup"));
+  ended_ = true;
+  close ();
+}
+
+void
+ProcessSheet::reject ()
+{
+  /* Escape, the window manager's close and a stray reject all land here: the sheet is the only
+   * view of a running operation and its only way to cancel. */
+  if (!ended_)
+    return;
+  TkSheet::reject ();
 }

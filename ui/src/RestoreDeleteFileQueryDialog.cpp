@@ -1,6 +1,7 @@
 #include "RestoreDeleteFileQueryDialog.h"
 
 #include "BackupMessageBoxes.h"
+#include "TkElidedLabel.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -13,7 +14,8 @@ RestoreDeleteFileQueryDialog::RestoreDeleteFileQueryDialog (const QString &name,
   QDateTime made = QDateTime::fromSecsSinceEpoch (timestamp);
   QLocale locale;
   setText (qtTrId ("qtn_back_deletethisbackup")
-               .arg (name, locale.toString (made.date (), QLocale::ShortFormat),
+               .arg (TkElidedLabel::elidedToScreen (name, this),
+                     locale.toString (made.date (), QLocale::ShortFormat),
                      locale.toString (made.time (), QLocale::ShortFormat)));
   setAttribute (Qt::WA_DeleteOnClose);
   BackupMessageBoxes::closeWithSubWindows (this, mainView);

@@ -10,9 +10,3 @@ RestoreProcessSheet::slotOnRestoreFinished ()
 {
   setCompleted ();
 }
-
-void
-RestoreProcessSheet::slotOnCancelButtonPressed ()
-{
-  emit cancelRequested ();
-}

@@ -2,8 +2,8 @@
 
 #include "ProcessSheet.h"
 
-/* The sheet shown while a restore runs. A restore cannot be stopped: its cancel button only
- * asks (cancelRequested()), so that the main view can say so, and the sheet stays as it is. */
+/* The sheet shown while a restore runs. A restore cannot be stopped: its cancel button asks
+ * (cancelRequested()) so that the main view can say so. */
 class RestoreProcessSheet : public ProcessSheet
 {
   Q_OBJECT
@@ -13,5 +13,4 @@ public:
 
 public slots:
   void slotOnRestoreFinished ();
-  void slotOnCancelButtonPressed () override;
 };

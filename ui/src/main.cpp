@@ -52,11 +52,15 @@ fallBackToEnglish ()
   g_setenv ("LANGUAGE", "en", FALSE);
 }
 
+/* Runs before the application object exists, so that --help and --version are answered by this
+ * process with or without a display, and before a running instance is asked to launch. Qt's own
+ * options are left for the application object. */
 void
 parseOptions (int &argc, char **&argv)
 {
   GOptionContext *context = g_option_context_new ("- Backup/Restore");
   g_option_context_add_main_entries (context, optionEntries, "safehold");
+  g_option_context_set_ignore_unknown_options (context, TRUE);
   g_option_context_parse (context, &argc, &argv, nullptr);
   g_option_context_free (context);
 }
@@ -159,17 +163,21 @@ traceResult (const char *what, bool result)
   TRACE (QLatin1String (what) + (result ? QLatin1String ("true") : QLatin1String ("false")));
 }
 
+/* service null: the desktop suite is not served. */
 void
 publishOnSessionBus (BackupService *service, BackupMainView *mainView)
 {
   QDBusConnection bus = QDBusConnection::sessionBus ();
   traceResult ("safehold::main::registerService: com.korvel.backup: ",
                bus.registerService (QLatin1String (serviceName)));
-  traceResult ("safehold::main::registerService: com.korvel.backup.plugin: ",
-               bus.registerService (QStringLiteral ("com.korvel.backup.plugin")));
-  traceResult ("safehold::main::registerObject: /com/korvel/backup: ",
-               bus.registerObject (QStringLiteral ("/com/korvel/backup"), service,
-                                   QDBusConnection::ExportAdaptors));
+  if (service != nullptr)
+    {
+      traceResult ("safehold::main::registerService: com.korvel.backup.plugin: ",
+                   bus.registerService (QStringLiteral ("com.korvel.backup.plugin")));
+      traceResult ("safehold::main::registerObject: /com/korvel/backup: ",
+                   bus.registerObject (QStringLiteral ("/com/korvel/backup"), service,
+                                       QDBusConnection::ExportAdaptors));
+    }
   traceResult ("safehold::main::connect: com.korvel.vigil: ",
                QDBusConnection::systemBus ().connect (
                    QStringLiteral ("com.korvel.vigil"), QStringLiteral ("/com/korvel/vigil/signal"),
@@ -199,6 +207,13 @@ int
 main (int argc, char **argv)
 {
   fallBackToEnglish ();
+  parseOptions (argc, argv);
+  if (showVersion)
+    {
+      g_printerr ("safehold 1.06-38\n");
+      return 0;
+    }
+
   auto *applicationService = new BackupApplicationService (QLatin1String (serviceName), nullptr);
   auto *application = new TkApplication (argc, argv, QStringLiteral ("backup"), applicationService);
 
@@ -210,17 +225,6 @@ main (int argc, char **argv)
     BackupLastStateInfo info;
     lockObtained = info.getApplicationLock ();
   }
-
-  parseOptions (argc, argv);
-  if (showVersion)
-    {
-      g_printerr ("safehold 1.06-38\n");
-      sf_log_stop ();
-      delete application;
-      delete applicationService;
-      releaseApplicationLock (lockObtained);
-      return 0;
-    }
 
   if (lockObtained)
     BackupMainView::showInterruptedNotificationIfNeeded ();
@@ -245,8 +249,14 @@ main (int argc, char **argv)
   installSigtermHandler ();
 
   auto *mainView = new BackupMainView (nullptr, finishRestore, serviceMode);
-  auto *service = new BackupService (mainView);
-  new BackupIfAdaptor (service);
+  /* An instance that only finishes a restore has no list and runs nothing: it does not serve the
+   * desktop suite. */
+  BackupService *service = nullptr;
+  if (!finishRestore)
+    {
+      service = new BackupService (mainView);
+      new BackupIfAdaptor (service);
+    }
   publishOnSessionBus (service, mainView);
   new DBusRequestProcessor (mainView);
   mainView->setPortraitOrientation ();

@@ -11,8 +11,10 @@
 #include "BackupMainView.h"
 #include "BackupRestoreUtils.h"
 #include "NewBackupDialog.h"
+#include "StartRestoreQueryDialog.h"
 #include "TkMessageBox.h"
 #include "Tracing.h"
+#include "UsbModeWatcher.h"
 #include "offscreen-application.h"
 
 #include <QApplication>
@@ -187,6 +189,68 @@ protected:
   {
     QFile file (path);
     return file.open (QIODevice::ReadOnly) ? file.readAll () : QByteArray ("<missing>");
+  }
+
+  /* The listed backup named name, or null. */
+  SfBackupInfo *listedBackup (const QString &name) const
+  {
+    for (SfBackupInfo *info : view->currentBackups ())
+      if (QString::fromUtf8 (sf_backup_info_get_name (info)) == name)
+        return info;
+    return nullptr;
+  }
+
+  /* Waits until the list shows the backup named name: the card's monitors may report a record
+   * written just now after a load that missed it. */
+  void waitForListed (const QString &name)
+  {
+    ASSERT_TRUE (QTest::qWaitFor (
+        [&] { return listedBackup (name) != nullptr && !view->isListRefreshing (); }, waitMs))
+        << qPrintable (name);
+  }
+
+  /* Asks for a restore of the listed backup named name from the list's object menu and says yes. */
+  void requestRestore (const char *name)
+  {
+    SfBackupInfo *info = listedBackup (QString::fromUtf8 (name));
+    ASSERT_NE (info, nullptr) << name << " is not listed";
+    view->listRestoreRequested (info);
+    StartRestoreQueryDialog *query = visible<StartRestoreQueryDialog> ();
+    ASSERT_NE (query, nullptr);
+    query->button (QDialogButtonBox::Yes)->click ();
+  }
+
+  /* Waits for the USB watcher to have seen state. */
+  void waitForUsbState (const char *state)
+  {
+    UsbModeWatcher *watcher = view->findChild<UsbModeWatcher *> ();
+    ASSERT_NE (watcher, nullptr);
+    ASSERT_TRUE (QTest::qWaitFor ([&] { return watcher->lastSignalledState () == state; }));
+    QCoreApplication::processEvents ();
+  }
+
+  /* Writes a backup record named name whose categories add up to size bytes; the card's free
+   * space is read after the record exists and returned. */
+  quint64 writeRecord (const QString &name, quint64 size, bool isProtected = false)
+  {
+    QDir ().mkpath (cardRoot () + "/.backups");
+    g_autoptr (GFile) directory
+        = g_file_new_for_path ((cardRoot () + "/.backups/" + name).toUtf8 ().constData ());
+    g_autoptr (SfBackupInfo) info = sf_backup_info_new (
+        directory, 1000, isProtected, NULL, "1", "", SF_BACKUP_INFO_FORMAT, SF_CATEGORY_CONTACTS);
+    EXPECT_EQ (sf_backup_info_create_dir (info), nullptr);
+    sf_backup_info_set_data_amount (info, SF_CATEGORY_CONTACTS, size, 1);
+    EXPECT_EQ (sf_backup_info_write_metadata (info), nullptr);
+    return sf_target_calculate_free_space (
+        SF_TARGET (sf_target_manager_get_targets (sf_target_manager_get ())->data));
+  }
+
+  /* Reloads the list and waits for it. */
+  void reload ()
+  {
+    QSignalSpy listed (view, &BackupMainView::backupsUpdated);
+    view->setupBackupsInfo ();
+    ASSERT_TRUE (listed.wait (waitMs));
   }
 
   QStringList listedNames () const

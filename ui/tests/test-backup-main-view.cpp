@@ -15,52 +15,6 @@ namespace
 {
 class MainView : public MainViewFixture
 {
-protected:
-  /* Asks for a restore of the listed backup named name from the list's object menu and says yes. */
-  void requestRestore (const char *name)
-  {
-    SfBackupInfo *info = nullptr;
-    for (SfBackupInfo *candidate : view->currentBackups ())
-      if (g_strcmp0 (sf_backup_info_get_name (candidate), name) == 0)
-        info = candidate;
-    ASSERT_NE (info, nullptr) << name << " is not listed";
-    view->listRestoreRequested (info);
-    StartRestoreQueryDialog *query = visible<StartRestoreQueryDialog> ();
-    ASSERT_NE (query, nullptr);
-    query->button (QDialogButtonBox::Yes)->click ();
-  }
-
-  /* Waits for the USB watcher to have seen state. */
-  void waitForUsbState (const char *state)
-  {
-    UsbModeWatcher *watcher = view->findChild<UsbModeWatcher *> ();
-    ASSERT_NE (watcher, nullptr);
-    ASSERT_TRUE (QTest::qWaitFor ([&] { return watcher->lastSignalledState () == state; }));
-    QCoreApplication::processEvents ();
-  }
-
-  /* Writes a backup record named name whose categories add up to size bytes; the card's free
-   * space is read after the record exists and returned. */
-  quint64 writeRecord (const char *name, quint64 size)
-  {
-    QDir ().mkpath (cardRoot () + "/.backups");
-    g_autoptr (GFile) directory = g_file_new_for_path (
-        (cardRoot () + "/.backups/" + QString::fromUtf8 (name)).toUtf8 ().constData ());
-    g_autoptr (SfBackupInfo) info = sf_backup_info_new (
-        directory, 1000, FALSE, NULL, "1", "", SF_BACKUP_INFO_FORMAT, SF_CATEGORY_CONTACTS);
-    EXPECT_EQ (sf_backup_info_create_dir (info), nullptr);
-    sf_backup_info_set_data_amount (info, SF_CATEGORY_CONTACTS, size, 1);
-    EXPECT_EQ (sf_backup_info_write_metadata (info), nullptr);
-    return sf_target_calculate_free_space (
-        SF_TARGET (sf_target_manager_get_targets (sf_target_manager_get ())->data));
-  }
-
-  void reload ()
-  {
-    QSignalSpy listed (view, &BackupMainView::backupsUpdated);
-    view->setupBackupsInfo ();
-    ASSERT_TRUE (listed.wait (waitMs));
-  }
 };
 } // namespace
 

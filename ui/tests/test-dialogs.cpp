@@ -350,12 +350,18 @@ TEST (ProcessSheets, ProgressFinishAndCancel)
   backup.appear ();
   backup.slotProgressChanged (37);
   EXPECT_EQ (backup.progress (), 37);
+  /* Only asks: the sheet says it cancels once the engine does. */
   backup.cancelButton ()->click ();
   EXPECT_EQ (backupCancel.count (), 1);
-  EXPECT_FALSE (backup.cancelButton ()->isEnabled ());
-  EXPECT_EQ (backup.label (), qtTrId ("qtn_back_cancelingbackup"));
+  EXPECT_TRUE (backup.cancelButton ()->isEnabled ());
+  EXPECT_EQ (backup.label (), qtTrId ("qtn_back_creatingbackup"));
+  QTest::keyClick (&backup, Qt::Key_Escape);
+  backup.reject ();
+  EXPECT_TRUE (backup.isVisible ()) << "nothing dismisses a running operation's sheet";
   backup.slotOnBackupFinished ();
   EXPECT_EQ (backup.progress (), 100);
+  backup.dismiss ();
+  EXPECT_FALSE (backup.isVisible ());
 
   BackupProcessSheet cancelledByEngine (&mainView);
   QSignalSpy quiet (&cancelledByEngine, &ProcessSheet::cancelRequested);

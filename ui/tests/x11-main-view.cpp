@@ -1,6 +1,8 @@
 #include "main-view-fixture.h"
 
+#include "BackupItemDialog.h"
 #include "BackupProcessSheet.h"
+#include "LumoSuitePage.h"
 #include "RestoreProcessSheet.h"
 #include "StartRestoreQueryDialog.h"
 #include "TkApplication.h"
@@ -187,8 +189,20 @@ TEST_F (MainViewOnX11, EveryStateIsShownInEnglish)
               { "qtn_back_newbackuptitle", "qtn_back_creatingbackup", "qtn_comm_cancel" });
   ASSERT_EQ (finishBackup (), 100);
   ASSERT_EQ (listedNames (), QStringList{ "Backup0" });
+  /* A name from the card is shown as it is, never as markup. */
+  const QString hostile = "<b>x<img src=&#47;tmp&#47;p.png>";
+  writeRecord (hostile, 1000);
+  waitForListed (hostile);
   screenshot (view, "list-view", { "qtn_back_backuprestoretitle", "qtn_back_newbackuptitle" });
   EXPECT_TRUE (visibleTexts (view).contains ("Backup0"));
+  EXPECT_TRUE (visibleTexts (view).contains (hostile));
+  view->listItemTapped (listedBackup (hostile));
+  ASSERT_NE (visible<BackupItemDialog> (), nullptr);
+  screenshot (visible<BackupItemDialog> (), "item-sheet",
+              { "qtn_back_backup_options", "qtn_back_restore", "qtn_back_delete", "qtn_comm_cancel",
+                "qtn_back_backupfilecontents2" });
+  EXPECT_TRUE (visibleTexts (visible<BackupItemDialog> ()).contains (hostile));
+  visible<BackupItemDialog> ()->cancelButton ()->click ();
 
   setUsbMode ("mass_storage", "mass_storage");
   ASSERT_TRUE (QTest::qWaitFor ([this] { return visible<QLabel> ("noActivityLabel") != nullptr; }));
@@ -239,4 +253,23 @@ TEST_F (MainViewOnX11, RestoreSheetCannotBeMinimisedTakesTouchesEverywhereAndIsN
       << "the main window keeps its minimise";
   XCloseDisplay (display);
   ASSERT_TRUE (QTest::qWaitFor ([this] { return !view->isVisible (); }, waitMs));
+}
+
+TEST_F (MainViewOnX11, SuiteOperationPageCannotBeMinimisedTakesTouchesEverywhereAndIsNeverPinged)
+{
+  LumoSuitePage page (qtTrId ("qtn_back_creatingbackup"));
+  page.showFullScreen ();
+  ASSERT_TRUE (QTest::qWaitForWindowExposed (&page));
+  XSync (qGuiApp->nativeInterface<QNativeInterface::QX11Application> ()->display (), False);
+
+  Display *display = XOpenDisplay (nullptr);
+  ASSERT_NE (display, nullptr);
+  Window window = page.winId ();
+  EXPECT_EQ (cardinals (display, window, "_TESSELTOUCH_CANNOT_MINIMIZE"), std::vector<long>{ 1 });
+  EXPECT_EQ (cardinals (display, window, "_TESSELTOUCH_CUSTOM_REGION"),
+             (std::vector<long>{ 0, 0, page.width (), page.height () }));
+  QStringList names = protocols (display, window);
+  EXPECT_FALSE (names.contains ("_NET_WM_PING"));
+  EXPECT_TRUE (names.contains ("WM_DELETE_WINDOW")) << "the others are kept";
+  XCloseDisplay (display);
 }

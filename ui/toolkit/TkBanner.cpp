@@ -11,6 +11,8 @@ const int bannerMargin = 16;
 TkBanner::TkBanner (QWidget *parent, const QString &text) : QLabel (text, parent)
 {
   setObjectName (QStringLiteral ("tkBanner"));
+  /* Banners name backups: their names are never markup. */
+  setTextFormat (Qt::PlainText);
   setWordWrap (true);
   setAttribute (Qt::WA_DeleteOnClose);
   setAttribute (Qt::WA_TransparentForMouseEvents);

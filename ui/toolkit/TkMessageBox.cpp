@@ -31,6 +31,9 @@ TkMessageBox::TkMessageBox (const QString &title, const QString &text,
 {
   setWindowModality (Qt::WindowModal);
   setMinimumWidth (440);
+  /* Texts carry names from cards and logs: never markup. */
+  title_->setTextFormat (Qt::PlainText);
+  text_->setTextFormat (Qt::PlainText);
   title_->setObjectName (QStringLiteral ("tkTitle"));
   title_->setWordWrap (true);
   title_->setVisible (!title.isEmpty ());

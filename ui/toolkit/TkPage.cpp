@@ -13,6 +13,7 @@ TkPage::TkPage (QWidget *parent)
   header->setObjectName (QStringLiteral ("tkHeader"));
   auto *headerLayout = new QHBoxLayout (header);
   title_->setObjectName (QStringLiteral ("tkTitle"));
+  title_->setTextFormat (Qt::PlainText);
   escapeButton_->setObjectName (QStringLiteral ("tkEscapeButton"));
   headerLayout->addWidget (escapeButton_);
   headerLayout->addWidget (title_, 1);

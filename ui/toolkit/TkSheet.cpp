@@ -16,6 +16,7 @@ TkSheet::TkSheet (QWidget *parent)
   header->setObjectName (QStringLiteral ("tkHeader"));
   auto *headerLayout = new QHBoxLayout (header);
   title_->setObjectName (QStringLiteral ("tkTitle"));
+  title_->setTextFormat (Qt::PlainText);
   title_->setAlignment (Qt::AlignCenter);
   title_->setWordWrap (true);
   acceptButton_->setObjectName (QStringLiteral ("tkAcceptButton"));

@@ -2,6 +2,7 @@
 
 #include "sf-backup-info.h"
 #include "sf-category.h"
+#include "sf-utils.h"
 
 #include "BackupLastStateInfo.h"
 #include "LumoSuiteTransfer.h"
@@ -140,6 +141,59 @@ TEST_F (SafeholdProgramTest, SecondStartAndLaunchRequestsReachTheRunningProgram)
   EXPECT_EQ (first->exitStatus (), QProcess::NormalExit);
   EXPECT_EQ (first->exitCode (), 0) << first->readAllStandardError ().constData ();
   EXPECT_TRUE (applicationLockIsFree ());
+}
+
+TEST_F (SafeholdProgramTest, OptionsAreAnsweredWithoutADisplayAndBesideARunningInstance)
+{
+  QProcessEnvironment headless = environment ();
+  for (const char *name : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" })
+    headless.remove (QLatin1String (name));
+  auto answer = [&] (const QString &option, QByteArray *out, QByteArray *errors) {
+    QProcess process;
+    process.setProcessEnvironment (headless);
+    process.start (SAFEHOLD_PROGRAM, { option });
+    if (!process.waitForFinished (waitMs) || process.exitStatus () != QProcess::NormalExit)
+      return -1;
+    *out = process.readAllStandardOutput ();
+    *errors = process.readAllStandardError ();
+    return process.exitCode ();
+  };
+  QByteArray out, errors;
+  for (int round = 0; round < 2; round++)
+    {
+      EXPECT_EQ (answer ("--version", &out, &errors), 0) << round;
+      EXPECT_EQ (errors, QByteArray ("safehold 1.06-38\n")) << round;
+      EXPECT_EQ (answer ("--help", &out, &errors), 0) << round;
+      EXPECT_TRUE (out.contains ("--finish-restore")) << out.constData ();
+      if (round == 0)
+        {
+          start ();
+          ASSERT_TRUE (waitForTrace ("Normal start."));
+        }
+    }
+  EXPECT_FALSE (trace ().contains ("Tried to relaunch")) << "the running instance is left alone";
+}
+
+TEST_F (SafeholdProgramTest, SecondStartLeavesTheServiceModeWindowHidden)
+{
+  start ({ "--service-mode" });
+  ASSERT_TRUE (waitForTrace ("DBus listener interface registered"));
+  EXPECT_EQ (run ({}), 0);
+  ASSERT_TRUE (waitForTrace ("In service mode, the window stays hidden"));
+  EXPECT_FALSE (trace ().contains ("Raising the application window"));
+}
+
+TEST_F (SafeholdProgramTest, FinishRestoreInstanceRefusesLaunchesAndServesNoSuite)
+{
+  ASSERT_TRUE (sf_utils_write_last_restore (NULL, SF_CATEGORY_APPLICATIONS, 10));
+  QProcess *program = start ({ "--finish-restore" });
+  ASSERT_TRUE (waitForTrace ("DBus listener interface registered"));
+  EXPECT_EQ (launch ("opennewbackup"), QByteArray ("(byte 0x01,)"));
+  EXPECT_EQ (launch ("anything"), QByteArray ("(byte 0x01,)"));
+  EXPECT_EQ (suiteRequest ("open", "100", 0), QByteArray ()) << "no such service";
+  sendShutdown ();
+  ASSERT_TRUE (program->waitForFinished (waitMs));
+  EXPECT_EQ (program->exitStatus (), QProcess::NormalExit);
 }
 
 TEST_F (SafeholdProgramTest, InterruptedBackupIsRemovedAndReportedOnce)
