@@ -17,11 +17,11 @@ namespace
 class MainViewSheets : public MainViewFixture
 {
 protected:
-  /* Whether a banner over the window says text. */
+  /* Whether a banner over the window says text, as plain text. */
   bool bannerSays (const QString &text) const
   {
     for (QLabel *banner : view->findChildren<QLabel *> ("tkBanner"))
-      if (banner->isVisible () && banner->text () == text)
+      if (banner->isVisible () && banner->text () == text && banner->textFormat () == Qt::PlainText)
         return true;
     return false;
   }
