@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -63,12 +64,15 @@ TEST (ErrorLog, DialogNamesTheFailedApplicationsWithAWarningSound)
   EXPECT_EQ (errors.showRestoreErrorDialogIfNeeded (), nullptr);
   EXPECT_EQ (played.count (), 0);
 
-  writeLog (",& contacts,& calendar");
+  /* Names come from scripts and applications: shown as they are, never as markup. */
+  writeLog (",& contacts,& <i>calendar</i>");
   TkMessageBox *box = errors.showBackupErrorDialogIfNeeded ();
   ASSERT_NE (box, nullptr);
   EXPECT_EQ (box->title (), qtTrId ("qtn_back_backup_for_app_failed_tit"));
-  EXPECT_TRUE (box->text ().contains (QStringLiteral ("contacts\ncalendar")))
+  EXPECT_TRUE (box->text ().contains (QStringLiteral ("contacts\n<i>calendar</i>")))
       << qPrintable (box->text ());
+  for (QLabel *label : box->findChildren<QLabel *> ())
+    EXPECT_EQ (label->textFormat (), Qt::PlainText) << qPrintable (label->text ());
   EXPECT_FALSE (box->text ().contains (QStringLiteral ("%1")));
   ASSERT_EQ (played.count (), 1);
   EXPECT_EQ (played.at (0).at (0).toString (), QStringLiteral ("warning_snd"));
