@@ -4,12 +4,17 @@
 set -euo pipefail
 
 packages=(
-  # build
-  g++ cmake ninja-build pkg-config clang-format gettext
+  # build (debian/control's Build-Depends name exactly these, the engine's and the application
+  # half's)
+  g++ cmake ninja-build pkg-config gettext
   # engine
   libglib2.0-dev libxml2-dev libgsf-1-dev libarchive-dev libdeflate-dev zlib1g-dev libssl-dev libgconf2-dev
   # application half
   qt6-base-dev qt6-l10n-tools libx11-dev
+  # formatting
+  clang-format
+  # the Debian package: its build and its checks
+  debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream man-db file
   # tests
   libgtest-dev libgmock-dev dbus dbus-daemon python3 python3-dbusmock zip unzip p7zip-full libarchive-tools openssl
   e2fsprogs dosfstools util-linux mount xvfb xauth libglib2.0-bin

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The one test command: installs what is missing, then builds and runs the whole suite twice,
 # once normally and once with AddressSanitizer and UndefinedBehaviorSanitizer, runs the demo of
-# the main job, and runs each fuzz target for 30 seconds.
+# the main job, builds and checks the Debian packages, and runs each fuzz target for 30 seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,6 +20,8 @@ run_suite() {
 run_suite build ""
 # The main job end to end in a headless window; fails when a restored file differs.
 SAFEHOLD_DEMO_NO_SETUP=1 scripts/demo.sh || status=1
+# The packages a phone image installs: lintian-clean, every file in place.
+{ scripts/package.sh && scripts/check-package.sh; } || status=1
 run_suite build-sanitize "" -DSAFEHOLD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 scripts/fuzz.sh 30 || status=1
 exit $status
