@@ -67,6 +67,17 @@ fi
 "$root/usr/bin/safehold-archive" --help >/dev/null
 "$root/usr/bin/safehold-check-config" "$root"/usr/share/safehold/applications/*.conf >/dev/null
 
+# The package builds with exactly what the setup script installs for the build.
+setup=$(sed -n '/^  # build/,/^  # formatting/p' scripts/setup-deps.sh | grep -v '^ *#' | tr ' ' '\n' \
+  | grep -v '^$' | sort)
+control=$(sed -n '/^Build-Depends:/,/^[A-Z]/p' debian/control | sed 's/^Build-Depends://; /^[A-Z]/d' \
+  | tr ',' '\n' | sed 's/^ *//; s/ *$//' | grep -v '^$' | grep -v '^debhelper-compat' | sort)
+if [[ "$setup" != "$control" ]]; then
+  echo "check-package: Build-Depends differ from the setup script's build packages:" >&2
+  diff <(echo "$setup") <(echo "$control") >&2 || true
+  failed=1
+fi
+
 if [[ $failed -ne 0 ]]; then
   exit 1
 fi
