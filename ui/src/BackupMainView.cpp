@@ -395,7 +395,7 @@ BackupMainView::setupBackupsInfo ()
           TRACE ("Will not update UI, backup started from SSU Update");
           return;
         }
-      QTimer::singleShot (0, this, &BackupMainView::slotDBusOpenNewBackupDialog);
+      QTimer::singleShot (0, this, &BackupMainView::reopenNewBackupDialog);
     }
   if (isBusy () || isLumoRequestsRunning ())
     {
@@ -417,6 +417,18 @@ BackupMainView::setupBackupsInfo ()
     showLoading (true);
   firstLoad = false;
   sf_target_manager_load_backups_async (manager);
+}
+
+void
+BackupMainView::reopenNewBackupDialog ()
+{
+  for (QDialog *dialog : findChildren<QDialog *> ())
+    if (dialog->isVisible ())
+      {
+        TRACE ("A sheet or query is open, the new backup sheet waits");
+        return;
+      }
+  slotDBusOpenNewBackupDialog ();
 }
 
 void

@@ -227,6 +227,9 @@ private:
   void showEmptyStateView ();
   void showLoading (bool loading);
   void openNewBackupDialog (bool animated);
+  /* Brought up for a software update: a reload brings the new-backup sheet back, but never over
+   * (or by closing) a sheet or query the user has open. */
+  void reopenNewBackupDialog ();
   void showLumoSuiteConnectedBanner ();
   bool isBatterySufficient ();
   void startBackup (const QString &notes);

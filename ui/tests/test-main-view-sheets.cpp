@@ -127,6 +127,20 @@ TEST_F (MainViewSheets, LaunchDuringTheFirstLoadOpensTheNewBackupSheetOnce)
   reload ();
   EXPECT_EQ (shown.count, 1);
   EXPECT_TRUE (visible<NewBackupDialog> ()->isLaunchedFromDBus ());
+
+  /* The sheet comes back after a reload, but not over another sheet the user opened. */
+  visible<NewBackupDialog> ()->cancelButton ()->click ();
+  waitForListed ("Kept");
+  view->listItemTapped (listedBackup ("Kept"));
+  ASSERT_NE (visible<BackupItemDialog> (), nullptr);
+  reload ();
+  QCoreApplication::processEvents ();
+  EXPECT_NE (visible<BackupItemDialog> (), nullptr);
+  EXPECT_EQ (visible<NewBackupDialog> (), nullptr);
+  visible<BackupItemDialog> ()->cancelButton ()->click ();
+  reload ();
+  ASSERT_TRUE (QTest::qWaitFor ([this] { return visible<NewBackupDialog> () != nullptr; }));
+  EXPECT_EQ (shown.count, 2);
 }
 
 TEST_F (MainViewSheets, ReloadKeepsSheetsOfListedBackupsAndClosesThoseOfGoneOnes)
