@@ -46,21 +46,24 @@ struct CategoryOutput
   GsfOutput *crypt = NULL;
   SfZipWriter *zip = NULL;
 
-  /* Closes all layers; TRUE when each closed cleanly. */
+  /* Closes the layers from the outermost in; TRUE when each closed cleanly. Stops at the first
+   * failure and leaves the rest to the destructor: closing the file gives up its unfinished copy,
+   * and the space it held would hide a full card from the caller's check. */
   gboolean close (GError **error)
   {
-    gboolean closed = zip == NULL || sf_zip_writer_close (zip, error);
-    if (crypt != NULL && !gsf_output_close (crypt) && closed)
+    if (zip != NULL && !sf_zip_writer_close (zip, error))
+      return FALSE;
+    if (crypt != NULL && !gsf_output_close (crypt))
       {
-        closed = FALSE;
         g_propagate_error (error, g_error_copy (gsf_output_error (crypt)));
+        return FALSE;
       }
-    if (file != NULL && !gsf_output_close (file) && closed)
+    if (file != NULL && !gsf_output_close (file))
       {
-        closed = FALSE;
         g_propagate_error (error, g_error_copy (gsf_output_error (file)));
+        return FALSE;
       }
-    return closed;
+    return TRUE;
   }
 
   static void release (GsfOutput *output)

@@ -7,10 +7,12 @@ G_BEGIN_DECLS
 
 /* A writer is used by one thread at a time. */
 
-/* Writes a ZIP archive entry by entry into a GsfOutput. Entries are streamed: their size need not
- * be known in advance, and data goes out deflated as it is written. Failures are GErrors in the
- * G_IO_ERROR domain; a failing sink gives its own message. After a failure every later call fails
- * with the same error. */
+/* Writes a ZIP archive entry by entry into a GsfOutput, in one pass. An entry's size need not be
+ * known in advance. Entries are deflated on the process's shared compressing threads, whole up to
+ * 1 MiB and in chunks beyond, and written out in order; at most a few MiB are held meanwhile, so
+ * a failure of the sink may be reported by a later call than the one whose data met it. Failures
+ * are GErrors in the G_IO_ERROR domain; a failing sink gives its own message. After a failure
+ * every later call fails with the same error. */
 typedef struct _SfZipWriter SfZipWriter;
 
 /* Holds a reference to sink; the sink is neither closed nor unreferenced by the writer's close.

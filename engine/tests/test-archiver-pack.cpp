@@ -5,7 +5,9 @@
 #include "tmpfs-mount.h"
 
 #include <gsf/gsf-input-stdio.h>
+#include <atomic>
 #include <set>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -343,4 +345,51 @@ TEST_F (Pack, UnreadableFileIsNeitherPackedNorDeleted)
   std::vector<std::string> names = entry_names (backups_ + "/Backup0/contacts.zip");
   ASSERT_EQ (names.size (), 1u);
   EXPECT_EQ (names[0], "Root" + data_ + "/contacts/readable.vcf");
+}
+
+/* A file that grows while it is read: its entry holds what was read, with matching size and
+ * checksum (the read-back and our reader check both), and the file stays. */
+TEST_F (Pack, FileGrowingWhileReadIsStoredAsReadAndKept)
+{
+  std::string path = data_ + "/contacts/growing.log";
+  write_file (path, random_bytes (3 * 1024 * 1024, 9), 0644, 1300000000);
+  std::atomic<bool> stop{ false };
+  std::thread appender ([&path, &stop] {
+    std::string block = random_bytes (64 * 1024, 10);
+    FILE *file = fopen (path.c_str (), "ab");
+    for (int written = 0; file != NULL && !stop && written < 256; written++)
+      {
+        fwrite (block.data (), 1, block.size (), file);
+        fflush (file);
+        g_usleep (2000);
+      }
+    if (file != NULL)
+      fclose (file);
+  });
+  g_autoptr (SfBackupInfo) info = new_info ("Backup0", SF_CATEGORY_CONTACTS);
+  Outcome outcome;
+  backup (info, &outcome);
+  stop = true;
+  appender.join ();
+  ASSERT_TRUE (outcome.finished) << (outcome.error ? outcome.error->message : "");
+  ASSERT_TRUE (exists (path));
+  std::string now = read_file (path);
+
+  GsfInput *input = gsf_input_stdio_new ((backups_ + "/Backup0/contacts.zip").c_str (), NULL);
+  ASSERT_NE (input, nullptr);
+  g_autoptr (SfZipReader) reader = sf_zip_reader_new (input, NULL);
+  g_object_unref (input);
+  ASSERT_NE (reader, nullptr);
+  SfZipEntry entry;
+  g_autoptr (GError) error = NULL;
+  ASSERT_TRUE (sf_zip_reader_next_entry (reader, &entry, &error));
+  std::string stored;
+  std::vector<char> buffer (64 * 1024);
+  gssize got;
+  while ((got = sf_zip_reader_read (reader, buffer.data (), buffer.size (), &error)) > 0)
+    stored.append (buffer.data (), got);
+  ASSERT_EQ (got, 0) << error->message;
+  EXPECT_EQ (entry.size, (gint64)stored.size ());
+  EXPECT_GE (stored.size (), 3u * 1024 * 1024);
+  EXPECT_EQ (now.compare (0, stored.size (), stored), 0) << "the entry is what was read";
 }

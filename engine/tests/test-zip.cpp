@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -122,16 +123,18 @@ run (const std::vector<std::string> &argv)
   return out != NULL ? out : "";
 }
 
-/* Python's zipfile as the independent reader: name, Unix mode, extended-timestamp mtime, MD5. */
+/* Python's zipfile as the independent reader: name, Unix mode, extended-timestamp mtime, MD5,
+ * after its own test of every entry. */
 const char *PYTHON_LIST = R"(
 import hashlib, struct, sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as z:
+    assert z.testzip() is None
     for info in z.infolist():
         extra, mtime = info.extra, None
         while len(extra) >= 4:
             tag, size = struct.unpack('<HH', extra[:4])
             if tag == 0x5455 and extra[4] & 1:
-                mtime = struct.unpack('<i', extra[5:9])[0]
+                mtime = struct.unpack('<I', extra[5:9])[0]
             extra = extra[4 + size:]
         print(info.filename, oct(info.external_attr >> 16), mtime,
               hashlib.md5(z.read(info)).hexdigest(), sep='|')
@@ -300,4 +303,176 @@ TEST (ZipLayer, FailingSinkIsReported)
   EXPECT_TRUE (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_NO_SPACE)) << error->message;
   ASSERT_NE (gsf_output_error (sink), nullptr);
   EXPECT_STREQ (error->message, gsf_output_error (sink)->message);
+}
+
+namespace
+{
+/* Text that compresses well, so that a chunk primed with the wrong dictionary would show. */
+std::string
+text_bytes (gsize size)
+{
+  std::string text;
+  for (guint line = 0; text.size () < size; line++)
+    text += "line " + std::to_string (line % 977) + " of a letter to be kept\n";
+  text.resize (size);
+  return text;
+}
+
+/* The names and sizes bsdtar lists, one "name size" a line. */
+std::string
+bsdtar_listing (const std::string &path)
+{
+  return run ({ "/usr/bin/python3", "-c",
+                "import subprocess, sys\n"
+                "out = subprocess.run(['bsdtar', '-tvf', sys.argv[1]], check=True,\n"
+                "                     capture_output=True, text=True).stdout\n"
+                "for line in out.splitlines():\n"
+                "    f = line.split(None, 8)\n"
+                "    print(f[0], f[8], f[4])\n",
+                path });
+}
+
+std::string
+expected_bsdtar_listing (const std::vector<Item> &items)
+{
+  std::string text;
+  for (const Item &item : items)
+    {
+      g_autofree gchar *mode = g_strdup_printf (
+          "-%c%c%c%c%c%c%c%c%c", item.mode & 0400 ? 'r' : '-', item.mode & 0200 ? 'w' : '-',
+          item.mode & 0100 ? 'x' : '-', item.mode & 040 ? 'r' : '-', item.mode & 020 ? 'w' : '-',
+          item.mode & 010 ? 'x' : '-', item.mode & 04 ? 'r' : '-', item.mode & 02 ? 'w' : '-',
+          item.mode & 01 ? 'x' : '-');
+      text
+          += std::string (mode) + " " + item.name + " " + std::to_string (item.data.size ()) + "\n";
+    }
+  return text;
+}
+
+/* unzip's test and its extraction, compared file by file. */
+void
+check_with_unzip (const std::string &path, const std::vector<Item> &items)
+{
+  run ({ "/usr/bin/unzip", "-tq", path });
+  std::string out = make_temp_dir ();
+  run ({ "/usr/bin/unzip", "-qq", path, "-d", out });
+  for (const Item &item : items)
+    {
+      g_autofree gchar *data = NULL;
+      gsize length = 0;
+      ASSERT_TRUE (g_file_get_contents ((out + "/" + item.name).c_str (), &data, &length, NULL))
+          << item.name;
+      EXPECT_EQ (md5 (std::string (data, length)), md5 (item.data)) << item.name;
+    }
+  EXPECT_EQ (system (("rm -rf '" + out + "'").c_str ()), 0);
+}
+
+void
+check_with_every_reader (const std::string &path, const std::vector<Item> &items)
+{
+  g_autoptr (GError) error = NULL;
+  std::vector<Item> back = read_file (path, &error);
+  ASSERT_EQ (error, nullptr) << error->message;
+  EXPECT_EQ (listing (back), listing (items));
+  EXPECT_EQ (run ({ "/usr/bin/python3", "-c", PYTHON_LIST, path }), listing (items));
+  check_with_unzip (path, items);
+  EXPECT_NE (run ({ "/usr/bin/7z", "t", path }).find ("Everything is Ok"), std::string::npos);
+  EXPECT_EQ (bsdtar_listing (path), expected_bsdtar_listing (items));
+}
+} // namespace
+
+TEST (ZipLayer, EveryReaderReadsEntriesWholeAndInChunks)
+{
+  std::string dir = make_temp_dir ();
+  std::vector<Item> items = {
+    { "Root/a/empty", 0600, 315532799, "" },
+    { "Root/a/Grüße €/ünïcødé.txt", 0755, 4102444800, "after 2038\n" },
+    { "Root/a/1970", 0644, 86400, "before 1980\n" },
+    { "Root/b/one-chunk", 0644, 1300000000, random_bytes (1024 * 1024, 2), false, 1024 * 1024 },
+    { "Root/b/text", 0600, 1300000001, text_bytes (2 * 1024 * 1024 + 5) },
+    { "Root/b/two-chunks", 0644, 1300000002, random_bytes (2 * 1024 * 1024, 3) },
+    { "Root/b/mixed", 0755, 1300000003, random_bytes (1536 * 1024, 4) + text_bytes (1700000) },
+  };
+  write_file (dir + "/entries.zip", items);
+  check_with_every_reader (dir + "/entries.zip", items);
+
+  write_file (dir + "/empty.zip", {});
+  g_autoptr (GError) error = NULL;
+  EXPECT_TRUE (read_file (dir + "/empty.zip", &error).empty ());
+  EXPECT_EQ (error, nullptr);
+  EXPECT_EQ (run ({ "/usr/bin/python3", "-c", PYTHON_LIST, dir + "/empty.zip" }), "");
+  EXPECT_NE (run ({ "/usr/bin/7z", "t", dir + "/empty.zip" }).find ("Everything is Ok"),
+             std::string::npos);
+  EXPECT_EQ (bsdtar_listing (dir + "/empty.zip"), "");
+}
+
+TEST (ZipLayer, MoreThan65535EntriesGet64BitEndRecords)
+{
+  std::string path = make_temp_dir () + "/many.zip";
+  std::vector<Item> items;
+  for (int index = 0; index < 70000; index++)
+    items.push_back ({ "Root/many/" + std::to_string (index), 0644, 1300000000,
+                       index % 7 == 0 ? "" : std::to_string (index) });
+  write_file (path, items);
+
+  g_autofree gchar *contents = NULL;
+  gsize length = 0;
+  ASSERT_TRUE (g_file_get_contents (path.c_str (), &contents, &length, NULL));
+  EXPECT_NE (std::string (contents, length).find ("PK\x06\x06"), std::string::npos);
+  check_with_every_reader (path, items);
+}
+
+/* Zeros deflate to a few MiB, so the source and the archive stay small. */
+TEST (ZipLayer, EntryAbove4GiBGets64BitSizes)
+{
+  const guint64 size = (4ull << 30) + 3 * 1024 * 1024 + 5;
+  std::string path = make_temp_dir () + "/large.zip";
+  {
+    g_autoptr (GsfOutput) sink = gsf_output_stdio_new (path.c_str (), NULL);
+    g_autoptr (SfZipWriter) writer = sf_zip_writer_new (sink, NULL);
+    ASSERT_TRUE (sf_zip_writer_begin_file (writer, "Root/zeros", 0600, 1300000000, -1, NULL));
+    std::string zeros (1024 * 1024, '\0');
+    for (guint64 left = size; left > 0; left -= MIN (left, zeros.size ()))
+      ASSERT_TRUE (sf_zip_writer_write (writer, zeros.data (), MIN (left, zeros.size ()), NULL));
+    ASSERT_TRUE (sf_zip_writer_end_file (writer, NULL));
+    ASSERT_TRUE (sf_zip_writer_begin_file (writer, "Root/after", 0644, 1300000001, 5, NULL));
+    ASSERT_TRUE (sf_zip_writer_write (writer, "after", 5, NULL));
+    ASSERT_TRUE (sf_zip_writer_end_file (writer, NULL) && sf_zip_writer_close (writer, NULL));
+    ASSERT_TRUE (gsf_output_close (sink));
+  }
+
+  g_autoptr (GsfInput) source = gsf_input_stdio_new (path.c_str (), NULL);
+  g_autoptr (SfZipReader) reader = sf_zip_reader_new (source, NULL);
+  ASSERT_NE (reader, nullptr);
+  SfZipEntry entry;
+  ASSERT_TRUE (sf_zip_reader_next_entry (reader, &entry, NULL));
+  EXPECT_EQ (entry.size, (gint64)size);
+  std::vector<char> buffer (1024 * 1024);
+  guint64 total = 0;
+  bool all_zero = true;
+  gssize got;
+  while ((got = sf_zip_reader_read (reader, buffer.data (), buffer.size (), NULL)) > 0)
+    {
+      total += got;
+      all_zero = all_zero && std::all_of (buffer.begin (), buffer.begin () + got, [] (char c) {
+                   return c == 0;
+                 });
+    }
+  EXPECT_EQ (got, 0);
+  EXPECT_EQ (total, size);
+  EXPECT_TRUE (all_zero);
+  ASSERT_TRUE (sf_zip_reader_next_entry (reader, &entry, NULL));
+  EXPECT_STREQ (entry.name, "Root/after");
+  EXPECT_FALSE (sf_zip_reader_next_entry (reader, &entry, NULL));
+
+  run ({ "/usr/bin/unzip", "-tq", path });
+  EXPECT_NE (run ({ "/usr/bin/7z", "t", path }).find ("Everything is Ok"), std::string::npos);
+  EXPECT_EQ (run ({ "/usr/bin/python3", "-c",
+                    "import sys, zipfile\n"
+                    "z = zipfile.ZipFile(sys.argv[1])\n"
+                    "print([(i.filename, i.file_size) for i in z.infolist()], z.testzip())\n",
+                    path }),
+             "[('Root/zeros', " + std::to_string (size) + "), ('Root/after', 5)] None\n");
+  EXPECT_EQ (bsdtar_listing (path),
+             "-rw------- Root/zeros " + std::to_string (size) + "\n-rw-r--r-- Root/after 5\n");
 }
