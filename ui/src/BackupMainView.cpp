@@ -10,6 +10,7 @@
 #include "BackupMainViewCallbacks.h"
 #include "BackupRestoreErrorUtils.h"
 #include "BackupRestoreUtils.h"
+#include "BackupService.h"
 #include "ContextMonitor.h"
 #include "FeedbackClientWrapper.h"
 #include "LumoSuiteWatcher.h"
@@ -279,6 +280,13 @@ BackupMainView::event (QEvent *event)
 {
   if (event->type () == QEvent::LanguageChange && !restoreRunning && views != nullptr)
     translateUi ();
+  if (event->type () == QEvent::Close && isBusy () && isLumoRequestsRunning ())
+    {
+      TRACE ("Backend busy, closing once the desktop suite's operation has ended");
+      event->ignore ();
+      backupService->closeRequested ();
+      return true;
+    }
   if (event->type () == QEvent::Close && isBusy ())
     {
       TRACE ("Backend busy, you can not close now");

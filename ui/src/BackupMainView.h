@@ -135,6 +135,11 @@ public:
   QString getLumoSuiteFilePath (int id);
   bool removeLumoSuiteBackup ();
   void cancelLumoSuiteOperation (bool &cancelable);
+  /* Whether the last suite restore left any of its categories unrestored. */
+  bool lumoSuiteRestoreFailed () const
+  {
+    return lumoRestoreFailed;
+  }
 
   /* Whether the last restore wrote the application list; then its record is cleared, so the
    * package manager is offered once. */
@@ -267,6 +272,7 @@ private:
   bool firstLoad = true;
   bool openDialogAfterLoad = false;
   bool reloadAfterLoad = false;
+  bool lumoRestoreFailed = false;
   SfBackupInfo *selectedBackup = nullptr;
   QList<SfBackupInfo *> backups;
   QString pendingNote;

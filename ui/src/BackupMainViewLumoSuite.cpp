@@ -19,6 +19,8 @@ namespace
 const char *const suiteBackupName = "LUMO Suite Backup";
 const int backupNoSpace = 102;
 const int backupFailed = 103;
+/* Not a restore status: the suite's restore could not start. */
+const int restoreNotStarted = 0;
 } // namespace
 
 bool
@@ -79,23 +81,29 @@ BackupMainView::startLumoSuiteRestore (SfCategory categories)
   if (finishingRestore)
     {
       TRACE ("Finishing a restore: no desktop-suite restore");
-      emit signalLumoSuiteOperationFinished (0);
+      emit signalLumoSuiteOperationFinished (restoreNotStarted);
       return;
     }
   initBackupEngine ();
+  lumoRestoreFailed = true;
   if (isUsbConnectedInMSMMode ())
     {
       TRACE ("Device connected in mass storage mode, can not start lumo restore");
-      emit signalLumoSuiteOperationFinished (0);
+      emit signalLumoSuiteOperationFinished (restoreNotStarted);
       return;
     }
   g_autoptr (SfBackupInfo) info = findLumoSuiteBackup ();
-  if (info == NULL)
+  /* The suite's metadata may name more than the item carries: the restore covers the item. */
+  if (info != NULL)
+    sf_backup_info_set_categories (info, sf_backup_info_get_categories (info) & categories);
+  if (info == NULL || sf_backup_info_get_categories (info) == 0)
     {
       TRACE ("Lumo restore item not found, restore cancelled");
-      emit signalLumoSuiteOperationFinished (0);
+      emit signalLumoSuiteOperationFinished (restoreNotStarted);
       return;
     }
+  /* A running restore for every guard: close, cancel, shutdown, launches. */
+  restoreRunning = true;
   deleteEngines ();
   restoreEngine = new RestoreEngine (this, info, categories, QString ());
   connect (restoreEngine, &RestoreEngine::restoreEngineFinished, this,
@@ -108,6 +116,9 @@ void
 BackupMainView::slotLumosuiteRestoreEngineFinished (int statusCode)
 {
   TRACE ("lumo suite restore finished");
+  restoreRunning = false;
+  lumoRestoreFailed = restoreEngine == nullptr
+                      || sf_restore_failure_has_failures (restoreEngine->getRestoreFailure ());
   emit signalLumoSuiteOperationFinished (statusCode);
 }
 

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +19,8 @@ namespace LumoSuiteTransfer
 namespace
 {
 const int recordHeaderSize = 1 + 8;
+/* The metadata's name until its folder is in place. */
+const char *const hiddenMetadata = ".backup.metadata.partial";
 const qint64 copyBlockSize = 65536;
 
 /* Closes the descriptor it holds when it goes out of scope. */
@@ -152,28 +155,95 @@ appendRecord (int output, int id, const QString &source, QString *error)
   return true;
 }
 
-/* Removes the files named in written from dirFd. */
-void
-removeWritten (int dirFd, const QStringList &written)
+/* Removes name in dirFd whatever it is; a folder goes with everything below it, and a link is
+ * removed, never followed. True when nothing is left under name. */
+bool
+removeTree (int dirFd, const char *name)
 {
-  for (const QString &name : written)
-    unlinkat (dirFd, QFile::encodeName (name).constData (), 0);
+  if (unlinkat (dirFd, name, 0) == 0 || errno == ENOENT)
+    return true;
+  if (errno != EISDIR && errno != EPERM)
+    return false;
+  int folder = openat (dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folder < 0)
+    return false;
+  DIR *entries = fdopendir (folder);
+  if (entries == nullptr)
+    {
+      close (folder);
+      return false;
+    }
+  bool emptied = true;
+  while (struct dirent *entry = readdir (entries))
+    if (strcmp (entry->d_name, ".") != 0 && strcmp (entry->d_name, "..") != 0)
+      emptied = removeTree (dirfd (entries), entry->d_name) && emptied;
+  closedir (entries);
+  return (emptied && unlinkat (dirFd, name, AT_REMOVEDIR) == 0) || errno == ENOENT;
 }
 
-bool
-writeRecord (int input, const Record &record, int dirFd, const QString &directory, QString *error)
+/* The folder at path, made when missing; a link or anything else there is replaced by a folder.
+ * An open descriptor, or -1 with *error set. */
+int
+openFolder (const QString &path, QString *error)
 {
-  QByteArray name = QFile::encodeName (fileName (record.id));
-  if (unlinkat (dirFd, name.constData (), 0) != 0 && errno != ENOENT)
-    return fail (error, systemError ("cannot remove", directory + "/" + fileName (record.id)));
+  QFileInfo info (path);
+  if (!QDir ().mkpath (info.path ()))
+    {
+      fail (error, "cannot create the directory " + info.path ());
+      return -1;
+    }
+  Fd parent (
+      open (QFile::encodeName (info.path ()).constData (), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  QByteArray name = QFile::encodeName (info.fileName ());
+  int fd = -1;
+  for (int attempt = 0; parent.get () >= 0 && fd < 0 && attempt < 2; attempt++)
+    {
+      if (mkdirat (parent.get (), name.constData (), 0755) != 0 && errno != EEXIST)
+        break;
+      fd = openat (parent.get (), name.constData (),
+                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (fd < 0 && !removeTree (parent.get (), name.constData ()))
+        break;
+    }
+  if (fd < 0)
+    fail (error, systemError ("cannot open the directory", path));
+  return fd;
+}
+
+/* Writes record's file into dirFd under name, flushed to the memory. */
+bool
+writeRecord (int input, const Record &record, int dirFd, const QByteArray &name, QString *error)
+{
   Fd output (openat (dirFd, name.constData (), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                      0644));
   if (output.get () < 0)
-    return fail (error, systemError ("cannot create", directory + "/" + fileName (record.id)));
+    return fail (error, systemError ("cannot create", fileName (record.id)));
   if (!copyRange (input, record.offset, record.length, output.get (), false))
-    return fail (error, "error in splitting into " + directory + "/" + fileName (record.id));
-  return close (output.release ()) == 0
-         || fail (error, systemError ("cannot write", directory + "/" + fileName (record.id)));
+    return fail (error, "error in splitting into " + fileName (record.id));
+  return (fsync (output.get ()) == 0 && close (output.release ()) == 0)
+         || fail (error, systemError ("cannot write", fileName (record.id)));
+}
+
+/* The records' files in a fresh folder name inside parentFd, the metadata last and under a
+ * hidden name, so that the folder never looks like a whole backup before it is one. */
+bool
+writeRecords (int input, const QList<Record> &records, int parentFd, const QByteArray &name,
+              QString *error)
+{
+  if (!removeTree (parentFd, name.constData ()) || mkdirat (parentFd, name.constData (), 0755) != 0)
+    return fail (error, systemError ("cannot make the folder", QString::fromLocal8Bit (name)));
+  Fd folder (openat (parentFd, name.constData (), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (folder.get () < 0)
+    return fail (error, systemError ("cannot open the folder", QString::fromLocal8Bit (name)));
+  for (const Record &record : records)
+    if (record.id != 0
+        && !writeRecord (input, record, folder.get (), QFile::encodeName (fileName (record.id)),
+                         error))
+      return false;
+  for (const Record &record : records)
+    if (record.id == 0 && !writeRecord (input, record, folder.get (), hiddenMetadata, error))
+      return false;
+  return fsync (folder.get ()) == 0 || fail (error, systemError ("cannot flush", "the folder"));
 }
 } // namespace
 
@@ -291,24 +361,61 @@ split (const QString &path, const QString &directory, int allowedCategories, QSt
     if (record.id & ~allowedCategories)
       return fail (error, QString ("category %1 was not asked for").arg (record.id));
 
-  if (!QDir ().mkpath (directory))
-    return fail (error, "cannot create the directory " + directory);
-  Fd dirFd (open (QFile::encodeName (directory).constData (),
-                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (dirFd.get () < 0)
-    return fail (error, systemError ("cannot open the directory", directory));
-
-  QStringList written;
-  for (const Record &record : records)
+  QFileInfo info (directory);
+  if (!QDir ().mkpath (info.path ()))
+    return fail (error, "cannot create the directory " + info.path ());
+  Fd parent (
+      open (QFile::encodeName (info.path ()).constData (), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (parent.get () < 0)
+    return fail (error, systemError ("cannot open the directory", info.path ()));
+  QByteArray name = QFile::encodeName (info.fileName ());
+  QByteArray partial = QFile::encodeName (partialName (info.fileName ()));
+  bool written = writeRecords (input.get (), records, parent.get (), partial, error);
+  if (written && !removeTree (parent.get (), name.constData ()))
+    written = fail (error, systemError ("cannot remove", directory));
+  if (written
+      && renameat (parent.get (), partial.constData (), parent.get (), name.constData ()) != 0)
+    written = fail (error, systemError ("cannot rename into", directory));
+  if (!written)
     {
-      if (!writeRecord (input.get (), record, dirFd.get (), directory, error))
-        {
-          written.append (fileName (record.id));
-          removeWritten (dirFd.get (), written);
-          return false;
-        }
-      written.append (fileName (record.id));
+      removeTree (parent.get (), partial.constData ());
+      return false;
+    }
+  Fd folder (
+      openat (parent.get (), name.constData (), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (folder.get () < 0
+      || renameat (folder.get (), hiddenMetadata, folder.get (),
+                   QFile::encodeName (fileName (0)).constData ())
+             != 0)
+    {
+      fail (error, systemError ("cannot complete", directory));
+      removeTree (parent.get (), name.constData ());
+      return false;
     }
   return true;
+}
+
+QString
+partialName (const QString &name)
+{
+  return "." + name + ".partial";
+}
+
+bool
+clearPath (const QString &path)
+{
+  QFileInfo info (path);
+  Fd parent (
+      open (QFile::encodeName (info.path ()).constData (), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return parent.get () < 0
+             ? errno == ENOENT
+             : removeTree (parent.get (), QFile::encodeName (info.fileName ()).constData ());
+}
+
+bool
+makeFolder (const QString &path, QString *error)
+{
+  Fd folder (openFolder (path, error));
+  return folder.get () >= 0;
 }
 }

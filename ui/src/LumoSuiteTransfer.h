@@ -39,9 +39,22 @@ QList<Record> readLayout (int fd, QString *error);
  * malformed). Any thread. */
 int categoriesOf (const QString &path, QString *error);
 
-/* Checks the transfer file at path, then writes each record's file into directory under
- * fileName (id), replacing what is there. A malformed file, or one carrying a category outside
- * allowedCategories, writes nothing; a failure while writing removes what this call wrote.
- * directory is created when missing. Any thread. */
+/* Checks the transfer file at path, then writes each record's file, under fileName (id), into a
+ * new folder at directory that replaces the one there whole. The files are written into a hidden
+ * folder beside it (partialName), the metadata last, and the folder is renamed into place only
+ * when they are all whole: an interrupted split never leaves a folder with metadata at directory
+ * or the hidden one. A malformed file, or one carrying a category outside allowedCategories,
+ * writes nothing. directory's parent is created when missing. Any thread. */
 bool split (const QString &path, const QString &directory, int allowedCategories, QString *error);
+
+/* The hidden folder beside a backup folder named name that split writes into. */
+QString partialName (const QString &name);
+
+/* Removes whatever stands at path: a folder with all below it, a link as a link. True when
+ * nothing is left there. Any thread. */
+bool clearPath (const QString &path);
+
+/* Makes path a folder: missing parents are created, and a link or anything else that is not a
+ * folder is removed first. Any thread. */
+bool makeFolder (const QString &path, QString *error);
 }

@@ -15,15 +15,41 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace
 {
 const int exitFailed = 1;
 const int exitUsage = 2;
-/* A backup or restore may take long; the program answers when it is done. */
-const int callTimeoutMs = 6 * 60 * 60 * 1000;
+/* A call the phone answers at once. */
+const qint64 quickCallMs = 60 * 1000;
+/* A backup or restore may take long; the phone answers when it is done. A wait is given up
+ * after an hour, and one more minute for every 10 MB sent before it: the phone restores what it
+ * received before it answers, at a few MB/s on a slow memory, and applications may take their
+ * time to import. */
+const qint64 defaultWaitMs = 60 * 60 * 1000;
+const qint64 defaultWaitPer10MbMs = 60 * 1000;
+
+qint64
+environmentMs (const char *name, qint64 fallback)
+{
+  bool valid = false;
+  qint64 value = qEnvironmentVariable (name).toLongLong (&valid);
+  return valid && value > 0 ? value : fallback;
+}
+
+/* How long to wait for an answer after sent bytes of transfer files. */
+qint64
+waitFor (qint64 sent)
+{
+  return environmentMs ("SF_SUITE_WAIT_MS", defaultWaitMs)
+         + sent / (10 * 1024 * 1024)
+               * environmentMs ("SF_SUITE_WAIT_PER_10MB_MS", defaultWaitPer10MbMs);
+}
 
 struct ContentType
 {
@@ -65,14 +91,17 @@ say (const QString &text)
 int
 usage ()
 {
-  say ("usage: safehold-suite backup CONTENT... -o OUT\n"
-       "       safehold-suite restore FILE...\n"
-       "\n"
-       "CONTENT is contacts, calendar, messages, bookmarks, settings or applications.\n"
-       "backup writes one transfer file per content: OUT is that file for one content, and a\n"
-       "directory receiving CONTENT.transfer files for several. The program closes afterwards.\n"
-       "restore sends transfer files made by backup; the phone restarts when they are restored.\n"
-       "Exit status: 0 done, 1 something was not backed up or restored, 2 wrong usage.");
+  say (
+      "usage: safehold-suite backup CONTENT... -o OUT\n"
+      "       safehold-suite restore [-t PHONEDIR] FILE...\n"
+      "\n"
+      "CONTENT is contacts, calendar, messages, bookmarks, settings or applications.\n"
+      "backup writes one transfer file per content: OUT is that file for one content, and a\n"
+      "directory receiving CONTENT.transfer files for several. The program closes afterwards.\n"
+      "restore sends transfer files made by backup into PHONEDIR, the phone's transfer folder as\n"
+      "this machine reaches it (default: ~/MyDocs/.tmp); the phone restarts when settings were\n"
+      "restored. A wait for the phone is given up after an hour and a minute more per 10 MB sent.\n"
+      "Exit status: 0 done, 1 something was not backed up or restored, 2 wrong usage.");
   return exitUsage;
 }
 
@@ -91,12 +120,13 @@ public:
   }
 
   bool request (const QString &operation, const QString &command, int size, const QString &what,
-                int *result, QString *path)
+                int *result, QString *path, qint64 timeoutMs = quickCallMs)
   {
     QDBusMessage call = QDBusMessage::createMethodCall (
         "com.korvel.backup.plugin", "/com/korvel/backup", "com.korvel.backup.plugin", "request");
     call << operation << command << size;
-    QDBusPendingReply<int, QString> reply = bus_.asyncCall (call, callTimeoutMs);
+    QDBusPendingReply<int, QString> reply
+        = bus_.asyncCall (call, (int)qMin<qint64> (timeoutMs, INT_MAX));
 
     QElapsedTimer elapsed;
     elapsed.start ();
@@ -117,7 +147,11 @@ public:
 
     if (reply.isError ())
       {
-        say ("safehold-suite: the phone did not answer: " + reply.error ().message ());
+        say ("safehold-suite: the phone did not answer"
+             + QString (reply.error ().type () == QDBusError::NoReply
+                            ? " within " + QString::number (timeoutMs / 1000) + " s"
+                            : QString ())
+             + ": " + reply.error ().message ());
         return false;
       }
     *result = reply.argumentAt<0> ();
@@ -167,7 +201,8 @@ backupOne (Phone &phone, const ContentType &type, const QString &destination)
   int result = 0;
   QString path;
   const QString command = QString::number (type.command);
-  if (!phone.request ("open", command, 0, QString ("backing up ") + type.name, &result, &path))
+  if (!phone.request ("open", command, 0, QString ("backing up ") + type.name, &result, &path,
+                      waitFor (0)))
     return false;
   bool done = false;
   QString error;
@@ -220,6 +255,12 @@ backup (Phone &phone, const QStringList &names, const QString &out)
   QString path;
   if (!phone.request ("open", "100", 0, QString (), &result, &path))
     return exitFailed;
+  if (result != 0)
+    {
+      say ("safehold-suite: the phone is busy with a backup or restore and refused the backup; "
+           "nothing was backed up");
+      return exitFailed;
+    }
   bool allDone = true;
   for (const ContentType *type : types)
     {
@@ -230,8 +271,61 @@ backup (Phone &phone, const QStringList &names, const QString &out)
   return allDone ? 0 : exitFailed;
 }
 
+/* Copies from into the phone's transfer folder, reached here at phoneDir, as the file the phone
+ * named: answered must be a plain name right below the folder the phone gave at the start,
+ * and nothing is written outside phoneDir or through a link, whatever the phone answered. */
+bool
+sendToPhone (const QString &from, const QString &answered, const QString &startPath,
+             const QString &phoneDir, QString *error)
+{
+  QString name = QFileInfo (answered).fileName ();
+  if (startPath.isEmpty () || QFileInfo (answered).path () != QDir::cleanPath (startPath)
+      || name.isEmpty () || name == "." || name == ".." || answered.endsWith ('/'))
+    {
+      *error = "the phone asked for " + answered + ", outside its transfer folder " + startPath;
+      return false;
+    }
+  int folder = open (QFile::encodeName (phoneDir).constData (), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = folder < 0 ? -1
+                      : openat (folder, QFile::encodeName (name).constData (),
+                                O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0)
+    *error = "cannot write " + phoneDir + "/" + name + ": "
+             + QString::fromLocal8Bit (strerror (errno));
+  if (folder >= 0)
+    close (folder);
+  if (fd < 0)
+    return false;
+  QFile output;
+  if (!output.open (fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+    {
+      close (fd);
+      *error = "cannot write " + phoneDir + "/" + name;
+      return false;
+    }
+  QFile input (from);
+  if (!input.open (QIODevice::ReadOnly))
+    {
+      *error = "cannot read " + from + ": " + input.errorString ();
+      return false;
+    }
+  while (!input.atEnd ())
+    {
+      QByteArray block = input.read (1 << 16);
+      if (block.isEmpty () || output.write (block) != block.size ())
+        {
+          *error = "cannot copy " + from + " to " + phoneDir + "/" + name;
+          return false;
+        }
+    }
+  if (output.flush ())
+    return true;
+  *error = "cannot write " + phoneDir + "/" + name + ": " + output.errorString ();
+  return false;
+}
+
 int
-restore (Phone &phone, const QStringList &files)
+restore (Phone &phone, const QStringList &files, const QString &phoneDir)
 {
   if (files.isEmpty ())
     return usage ();
@@ -251,51 +345,65 @@ restore (Phone &phone, const QStringList &files)
     }
 
   int result = 0;
-  QString path;
-  if (!phone.request ("open", "200", 0, QString (), &result, &path))
+  QString startPath;
+  if (!phone.request ("open", "200", 0, QString (), &result, &startPath))
     return exitFailed;
   if (result != 0)
     {
-      say ("safehold-suite: the phone is busy and refused the restore");
+      say ("safehold-suite: the phone is busy with a backup or restore and refused the restore; "
+           "nothing was sent");
       return exitFailed;
     }
-  bool allSent = true;
+  QStringList notSent;
+  qint64 sent = 0;
   for (qsizetype index = 0; index < files.size (); index++)
     {
       const QString command = QString::number (types[index]->command);
       QString error;
+      QString path;
       if (!phone.request ("open", command, 0, QString ("waiting to send ") + files[index], &result,
-                          &path))
+                          &path, waitFor (sent)))
         return exitFailed;
-      if (result != 0 || !copyFile (files[index], path, &error))
-        {
-          say ("safehold-suite: "
-               + (error.isEmpty () ? "the phone refused " + files[index] : error));
-          allSent = false;
-          continue;
-        }
-      int size = (int)QFileInfo (files[index]).size ();
-      if (!phone.request ("close", command, size, QString (), &result, &path))
-        return exitFailed;
-      if (result != 0 || !path.isEmpty ())
-        {
-          say ("safehold-suite: the phone did not accept " + files[index]);
-          allSent = false;
-        }
+      if (result != 0)
+        error = "the phone refused " + files[index];
+      else if (!sendToPhone (files[index], path, startPath, phoneDir, &error))
+        error += "; " + files[index] + " was not sent";
       else
-        say (QString ("%1: sent %2 bytes of %3")
-                 .arg (types[index]->name)
-                 .arg (size)
-                 .arg (files[index]));
+        {
+          int size = (int)QFileInfo (files[index]).size ();
+          if (!phone.request ("close", command, size, QString (), &result, &path))
+            return exitFailed;
+          if (result != 0 || !path.isEmpty ())
+            error = "the phone did not accept " + files[index];
+          else
+            {
+              sent += size;
+              say (QString ("%1: sent %2 bytes of %3")
+                       .arg (types[index]->name)
+                       .arg (size)
+                       .arg (files[index]));
+            }
+        }
+      if (!error.isEmpty ())
+        {
+          say ("safehold-suite: " + error);
+          notSent.append (files[index]);
+        }
     }
-  if (!phone.request ("open", "201", 0, "restoring", &result, &path))
-    return exitFailed;
-  if (result != 0 || !allSent)
+  QString path;
+  if (!phone.request ("open", "201", 0, "restoring", &result, &path, waitFor (sent)))
     {
-      say ("safehold-suite: not everything was restored; the phone restarts now");
+      say ("safehold-suite: whether the phone restored what it received is unknown");
       return exitFailed;
     }
-  say ("restored; the phone restarts now");
+  if (result != 0 || !notSent.isEmpty ())
+    {
+      say ("safehold-suite: not everything was restored"
+           + (notSent.isEmpty () ? QString () : "; not sent: " + notSent.join (", "))
+           + ". The files here are unchanged; the phone restarts if settings were restored");
+      return exitFailed;
+    }
+  say ("restored; the phone restarts if settings were restored");
   return 0;
 }
 } // namespace
@@ -320,6 +428,15 @@ main (int argc, char **argv)
     }
   if (mode != "backup" && mode != "restore")
     return usage ();
+  QString phoneDir = QDir::homePath () + "/MyDocs/.tmp";
+  qsizetype phoneOption = arguments.indexOf ("-t");
+  if (phoneOption >= 0)
+    {
+      if (mode != "restore" || phoneOption + 1 >= arguments.size ())
+        return usage ();
+      phoneDir = arguments.takeAt (phoneOption + 1);
+      arguments.removeAt (phoneOption);
+    }
   if (mode == "restore" && option >= 0)
     return usage ();
 
@@ -329,5 +446,5 @@ main (int argc, char **argv)
       say ("safehold-suite: no session bus to reach the phone's program on");
       return exitFailed;
     }
-  return mode == "backup" ? backup (phone, arguments, out) : restore (phone, arguments);
+  return mode == "backup" ? backup (phone, arguments, out) : restore (phone, arguments, phoneDir);
 }

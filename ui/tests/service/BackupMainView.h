@@ -46,6 +46,10 @@ public:
     cancels++;
     cancelable = true;
   }
+  bool lumoSuiteRestoreFailed () const
+  {
+    return restoreFails;
+  }
   QString getCachedTranslation (const QString &id)
   {
     return id;
@@ -54,6 +58,7 @@ public:
   QString backupDirectory;
   bool busy = false;
   bool serviceMode = false;
+  bool restoreFails = false; // the restores leave a category unrestored
   BackupService *service = nullptr;
   QList<int> backups;
   QList<int> restores;

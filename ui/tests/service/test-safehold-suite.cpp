@@ -1,3 +1,6 @@
+/* GLib first: Qt defines "signals" as a keyword. */
+#include "dbus-mock.h"
+
 #include "BackupIfAdaptor.h"
 #include "BackupMainView.h"
 #include "BackupService.h"
@@ -152,4 +155,73 @@ TEST_F (SafeholdSuiteTest, RefusalsAndFailuresAreReportedWithoutTouchingThePhone
       << unstored.output.toStdString ();
   EXPECT_EQ (LumoSuiteTransfer::categoriesOf (QDir::homePath () + "/MyDocs/.tmp/contacts", nullptr),
              1);
+}
+
+namespace
+{
+/* A phone played by a mock: answer is the Python expression of request's reply, with args at
+ * hand. */
+std::unique_ptr<DBusMock>
+mockPhone (const std::string &answer)
+{
+  auto phone = std::make_unique<DBusMock> (G_BUS_TYPE_SESSION, "com.korvel.backup.plugin",
+                                           "/com/korvel/backup", "com.korvel.backup.plugin");
+  phone->add_method ("request", "ssi", "is", "ret = " + answer);
+  return phone;
+}
+
+bool
+sentCommand (DBusMock &phone, const std::string &command)
+{
+  for (const DBusMock::Call &call : phone.calls ())
+    if (call.args.find ("'" + command + "'") != std::string::npos)
+      return true;
+  return false;
+}
+} // namespace
+
+TEST_F (SafeholdSuiteTest, RefusingOrStrayPhoneGetsNoStopAndNothingOutsideTheUsersFolders)
+{
+  QTemporaryDir sources;
+  QFile meta (sources.filePath ("meta")), contacts (sources.filePath ("contacts"));
+  ASSERT_TRUE (meta.open (QIODevice::WriteOnly) && contacts.open (QIODevice::WriteOnly));
+  meta.write ("meta");
+  contacts.write ("contacts");
+  meta.close ();
+  contacts.close ();
+  const QString transfer = out.filePath ("contacts.transfer");
+  ASSERT_TRUE (LumoSuiteTransfer::merge ({ { 0, meta.fileName () }, { 1, contacts.fileName () } },
+                                         transfer, nullptr));
+  {
+    std::unique_ptr<DBusMock> busy = mockPhone ("(2, '')");
+    SuiteRun restore = suite ({ "restore", transfer });
+    EXPECT_EQ (restore.status, 1);
+    EXPECT_TRUE (restore.output.contains ("refused the restore")) << restore.output.toStdString ();
+    SuiteRun backup = suite ({ "backup", "contacts", "-o", out.filePath ("x") });
+    EXPECT_EQ (backup.status, 1);
+    EXPECT_TRUE (backup.output.contains ("refused the backup")) << backup.output.toStdString ();
+    EXPECT_FALSE (sentCommand (*busy, "201"));
+    EXPECT_FALSE (sentCommand (*busy, "101"));
+    EXPECT_FALSE (sentCommand (*busy, "1"));
+  }
+
+  QTemporaryDir outside;
+  const std::string tmp = (QDir::homePath () + "/MyDocs/.tmp").toStdString ();
+  ASSERT_TRUE (QDir ().mkpath (QString::fromStdString (tmp)));
+  for (const std::string &stray :
+       { outside.filePath ("contacts").toStdString (), tmp + "/../x", tmp + "/", tmp })
+    {
+      std::unique_ptr<DBusMock> phone
+          = mockPhone ("(0, '" + tmp + "') if args[1] in ('200', '201') else (0, '" + stray
+                       + "') if args[0] == 'open' else (0, '')");
+      SuiteRun restore = suite ({ "restore", transfer });
+      EXPECT_EQ (restore.status, 1) << stray;
+      EXPECT_TRUE (restore.output.contains ("outside its transfer folder"))
+          << restore.output.toStdString ();
+      EXPECT_TRUE (QDir (outside.path ()).isEmpty ()) << stray;
+      EXPECT_FALSE (QFile::exists (QDir::homePath () + "/MyDocs/x")) << stray;
+      EXPECT_TRUE (QDir (QString::fromStdString (tmp)).isEmpty ()) << stray;
+      EXPECT_EQ (phone->calls ().size (), 3u)
+          << "start, open and stop; no close for a file not sent";
+    }
 }
