@@ -76,7 +76,7 @@ public:
     QDBusMessage call = QDBusMessage::createMethodCall (
         "com.korvel.backup.plugin", "/com/korvel/backup", "com.korvel.backup.plugin", "request");
     call << operation << command << size;
-    return bus_.asyncCall (call, 600000);
+    return bus_.asyncCall (call, 60000);
   }
 
   /* Sends a request and waits for its answer. */
