@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -448,15 +448,14 @@ TEST (ZipLayer, EntryAbove4GiBGets64BitSizes)
   ASSERT_TRUE (sf_zip_reader_next_entry (reader, &entry, NULL));
   EXPECT_EQ (entry.size, (gint64)size);
   std::vector<char> buffer (1024 * 1024);
+  const std::vector<char> zeros (buffer.size ());
   guint64 total = 0;
   bool all_zero = true;
   gssize got;
   while ((got = sf_zip_reader_read (reader, buffer.data (), buffer.size (), NULL)) > 0)
     {
       total += got;
-      all_zero = all_zero && std::all_of (buffer.begin (), buffer.begin () + got, [] (char c) {
-                   return c == 0;
-                 });
+      all_zero = all_zero && memcmp (buffer.data (), zeros.data (), got) == 0;
     }
   EXPECT_EQ (got, 0);
   EXPECT_EQ (total, size);
