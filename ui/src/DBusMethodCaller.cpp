@@ -128,15 +128,17 @@ bool
 DBusMethodCaller::callDBusMethod (QString methodName, const QList<DBusServiceInfo> &services,
                                   const QList<QVariant> &arguments, int timeout)
 {
-  this->methodName = methodName;
-  startTime = QDateTime::currentSecsSinceEpoch ();
+  /* A refused batch must not rename or re-time the one still outstanding. */
   if (!pendingCalls.isEmpty ())
     {
       TRACE ("DBusMethodCaller.... busy, call cancel first");
       return false;
     }
+  this->methodName = methodName;
+  startTime = QDateTime::currentSecsSinceEpoch ();
   errorApps.clear ();
   failedApps.clear ();
+  timedOutApps.clear ();
   if (timeout == 0)
     timeout = defaultTimeout;
 
@@ -178,6 +180,8 @@ DBusMethodCaller::callFinishedSlot (QDBusPendingCallWatcher *watcher)
              + reply.errorMessage ());
       errorApps << service.appName;
       failedApps << service.appName;
+      if (reply.errorName () == QLatin1String ("org.freedesktop.DBus.Error.NoReply"))
+        timedOutApps << service.appName;
     }
   else
     {

@@ -72,6 +72,11 @@ public:
   {
     return failedApps;
   }
+  /* The applications of the last batch that gave no answer within its timeout. */
+  const QStringList &getTimedOutApps () const
+  {
+    return timedOutApps;
+  }
 
 Q_SIGNALS:
   void finished (DBusCallStatus status, QString methodName);
@@ -82,6 +87,7 @@ public Q_SLOTS:
 private:
   QStringList errorApps;
   QStringList failedApps;
+  QStringList timedOutApps;
   QDBusConnection connection;
   QMap<QDBusPendingCallWatcher *, DBusServiceInfo> pendingCalls;
   QMutex mutex;

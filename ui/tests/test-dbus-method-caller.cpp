@@ -171,3 +171,21 @@ TEST_F (DBusMethodCallerTest, CancelAlwaysFinishesAndLateRepliesChangeNothing)
   EXPECT_EQ (spy[2][0].value<DBusCallStatus> (), DBusCallFinished);
   EXPECT_TRUE (caller.getFailedApps ().isEmpty ());
 }
+
+TEST_F (DBusMethodCallerTest, RefusedBatchLeavesTheOutstandingOneItsNameAndResults)
+{
+  DBusMock client (G_BUS_TYPE_SESSION, "com.test.busy", "/busy", clientInterface);
+  client.add_method ("backupStarts", "", "y", "time.sleep(1)\nret = dbus.Byte(4)");
+  configurations.add ("busy", "backup-dbus", "com.test.busy", contactsDir ("busy"));
+  QList<DBusServiceInfo> services = servicesFor (SF_CATEGORY_CONTACTS);
+
+  QSignalSpy spy (&caller, &DBusMethodCaller::finished);
+  ASSERT_TRUE (caller.callDBusMethod ("backupStarts", services, {}, 0));
+  EXPECT_FALSE (caller.callDBusMethod ("backupFinished", services, {}, 0));
+  ASSERT_TRUE (spy.wait (10000));
+  ASSERT_EQ (spy.size (), 1);
+  EXPECT_EQ (spy[0][0].value<DBusCallStatus> (), DBusCallFinished);
+  EXPECT_EQ (spy[0][1].toString (), "backupStarts");
+  EXPECT_EQ (caller.getFailedApps (), QStringList ({ "busy" }));
+  EXPECT_EQ (client.calls ().size (), 1u) << "the refused batch called nobody";
+}
