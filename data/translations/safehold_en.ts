@@ -206,6 +206,15 @@
         <translation>The data of these applications could not be restored:
 %1</translation>
     </message>
+    <message id="qtn_back_restore_items_failed">
+        <source>qtn_back_restore_items_failed</source>
+        <translation>These items were not restored:
+%1</translation>
+    </message>
+    <message id="qtn_back_restore_done">
+        <source>qtn_back_restore_done</source>
+        <translation>Restore done.</translation>
+    </message>
     <message id="qtn_back_settingsreboot">
         <source>qtn_back_settingsreboot</source>
         <translation>Restore done. The device restarts now.</translation>

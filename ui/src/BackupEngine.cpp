@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 
 namespace
 {
@@ -106,13 +107,35 @@ BackupEngine::freeUserFiles ()
   g_clear_pointer (&userFiles, sf_user_files_free);
 }
 
+QString
+BackupEngine::backupsFolder () const
+{
+  return QUrl::fromEncoded (sf_target_get_backups_uri (target)).toLocalFile ();
+}
+
+bool
+BackupEngine::isCancellable () const
+{
+  return !completing;
+}
+
+void
+BackupEngine::stopCancelling ()
+{
+  if (completing)
+    return;
+  completing = true;
+  Q_EMIT cancelNoLongerPossible ();
+}
+
 void
 BackupEngine::startBackup ()
 {
   TRACE ("********* starting backup **********");
   startTime = QDateTime::currentSecsSinceEpoch ();
-  lastStateInfo.lockBackupInfo (backupName ());
+  lastStateInfo.lockBackupInfo (backupName (), backupsFolder ());
   lastStateInfo.lockMSM ();
+  lastStateInfo.clearKeptExportAreas ();
   Q_EMIT backupEngineStarted ();
   connect (owner, SIGNAL (signalBackendError (SfBackend *, GError *)), this,
            SLOT (slotBackendError (SfBackend *, GError *)));
@@ -179,10 +202,10 @@ BackupEngine::slotPermanentCallsFinished (DBusCallStatus status, QString methodN
     return;
   if (methodName == "backupFinished")
     {
-      if (cancelRequested)
-        finishFromBackend (backend);
-      else
+      if (completing)
         setFinalizing ();
+      else
+        finishFromBackend (backend);
     }
   else if (methodName == "backupStarts")
     {
@@ -196,6 +219,8 @@ void
 BackupEngine::checkAndStartBackup ()
 {
   TRACE ("****************** checkAndStartBackup() ****************");
+  if (finished)
+    return;
   if (cancelRequested)
     {
       TRACE ("Not starting backup, instead cancelling");
@@ -259,6 +284,10 @@ BackupEngine::createBackup ()
     }
   TRACE ("BackupEngine::createBackup ready to start backup procedure...");
 
+  /* Only a folder this backup creates may be removed when it fails: one of that name found here
+   * before is another backup's. */
+  folderExistedBefore = QFileInfo::exists (backupsFolder () + "/" + backupName ())
+                        || QFileInfo (backupsFolder () + "/" + backupName ()).isSymLink ();
   QByteArray notes = escapeNotesForXml (parameters.value ("notes").toString ()).toUtf8 ();
   QByteArray password = parameters.value ("password").toString ().toUtf8 ();
   g_clear_error (&error);
@@ -267,6 +296,7 @@ BackupEngine::createBackup ()
                                               notes.constData (), timestamp, (SfCategory)categories,
                                               files, size, &error);
   TRACE ("sf_backend_start_backup() finished");
+  backendStarted = started;
   if (!started)
     {
       freeUserFiles ();
@@ -298,13 +328,12 @@ BackupEngine::savePermanentFileList ()
 }
 
 void
-BackupEngine::slotBackendFinished (SfBackend *backend)
+BackupEngine::slotBackendFinished (SfBackend *)
 {
-  if (cancelRequested)
-    {
-      slotBackendCancelled (backend);
-      return;
-    }
+  /* The backup is whole on the memory: a cancel that came too late changes nothing. */
+  if (finished)
+    return;
+  stopCancelling ();
   /* The worker creates the backup's folder: only now is it sure to be there for the list. */
   savePermanentFileList ();
   QList<DBusServiceInfo> services
@@ -331,6 +360,8 @@ void
 BackupEngine::slotBackendCancelled (SfBackend *backend)
 {
   TRACE ("******backend cancelled the backup****");
+  if (finished || completing)
+    return;
   if (!notifyDBusApps (BackupMethodPermanentFiles, "backupFinished", cancelledTimeout))
     {
       TRACE ("No applications to notify that backup finished");
@@ -360,6 +391,8 @@ void
 BackupEngine::slotBackendError (SfBackend *, GError *error)
 {
   TRACE ("********* Inside slotBackendError()");
+  if (finished)
+    return;
   /* The backend frees its error right after this signal. */
   g_clear_error (&this->error);
   this->error = g_error_copy (error);
@@ -392,13 +425,23 @@ BackupEngine::removeEmptyDirs (const QString &path)
 void
 BackupEngine::removeInterruptedBackupFile ()
 {
+  if (!backendStarted || folderExistedBefore)
+    {
+      TRACE ("No folder of this backup to remove");
+      return;
+    }
   TRACE ("Removing the uncompleted backup \"" + backupName () + "\"");
-  qobject_cast<EngineOwner *> (owner)->removeBackupByName (backupName ());
+  qobject_cast<EngineOwner *> (owner)->removeBackupFolder (target, backupName ());
 }
 
 void
 BackupEngine::backupDone (int status)
 {
+  /* Every backup ends once, whatever else the backend or the applications say afterwards. */
+  if (finished)
+    return;
+  finished = true;
+  stopCancelling ();
   for (const QString &path : includePaths (sf_backup_configurations_get_locations (), categories))
     removeEmptyDirs (path);
   TRACE ("******************Backup DONE, status code = " + QString::number (status)
@@ -435,38 +478,48 @@ BackupEngine::slotEmitBackupFinishedSignal ()
 void
 BackupEngine::cancelBackup ()
 {
-  Q_EMIT cancellingIsInitiated ();
   TRACE ("Inside cancelBackup()");
+  if (completing && !cancelRequested)
+    {
+      TRACE ("The backup has finished, the cancel changes nothing");
+      return;
+    }
+  Q_EMIT cancellingIsInitiated ();
   if (cancelRequested)
     {
       TRACE ("************* cancelling already initiated, not taking this request");
       return;
     }
-  cancelRequested = true;
-  permanentCaller.cancelRequests ();
-  temporaryCaller.cancelRequests ();
-  TRACE ("Checking if we can cancel this backup");
-  backendCancelResult = sf_backend_cancel (backend);
-  if (backendCancelResult)
-    TRACE ("Backup can not be cancelled now, need to wait");
-  else
-    {
-      inProgress = false;
-      backupDone (101);
-      TRACE ("Backup cancelled");
-    }
+  requestCancel ();
 }
 
 void
 BackupEngine::slotCancelLumoSuiteBackup (bool &cancelable)
 {
   TRACE ("slotCancelLumoSuiteBackup");
+  cancelable = false;
+  if (completing || cancelRequested)
+    return;
+  cancelable = requestCancel ();
+}
+
+bool
+BackupEngine::requestCancel ()
+{
   cancelRequested = true;
+  permanentCaller.cancelRequests ();
+  temporaryCaller.cancelRequests ();
+  TRACE ("Checking if we can cancel this backup");
+  /* The backend runs its own loop meanwhile: its finished, error or cancelled may arrive and
+   * settle the backup before this returns. */
   backendCancelResult = sf_backend_cancel (backend);
-  cancelable = backendCancelResult;
-  if (!backendCancelResult)
+  if (backendCancelResult)
+    TRACE ("Backup can not be cancelled now, need to wait");
+  else if (!finished && !completing)
     {
       inProgress = false;
       backupDone (101);
+      TRACE ("Backup cancelled");
     }
+  return backendCancelResult;
 }

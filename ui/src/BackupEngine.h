@@ -31,12 +31,17 @@ public:
   ~BackupEngine () override;
 
   void startBackup ();
+  /* Ignored once the backup can no longer be cancelled. */
   void cancelBackup ();
+  /* False once the backend reported the backup finished or the engine settled its result. */
+  bool isCancellable () const;
 
 Q_SIGNALS:
   void backupEngineStarted ();
   void backupEngineFinished (int statusCode);
   void cancellingIsInitiated ();
+  /* The backup is complete or settled: a cancel from now on changes nothing. */
+  void cancelNoLongerPossible ();
 
 public Q_SLOTS:
   void slotBackendError (SfBackend *backend, GError *error);
@@ -51,6 +56,9 @@ public Q_SLOTS:
 
 private:
   QString backupName () const;
+  QString backupsFolder () const;
+  void stopCancelling ();
+  bool requestCancel ();
   void collectBackupData ();
   bool notifyDBusApps (int type, const QString &methodName, int timeout);
   int createBackup ();
@@ -82,4 +90,10 @@ private:
   qint64 startTime;
   BackupLastStateInfo lastStateInfo;
   QTimer finishTimer;
+  /* The backend reported the backup finished, or the result is settled. */
+  bool completing = false;
+  /* backupDone ran: the result is settled. */
+  bool finished = false;
+  bool backendStarted = false;
+  bool folderExistedBefore = false;
 };

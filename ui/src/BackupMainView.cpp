@@ -48,6 +48,21 @@ const char *const cachedIds[] = { "qtn_back_settingsreboot", "qtn_back_no_close_
                                   "qtn_back_no_close_during_restore_tit", "qtn_back_stop_restore",
                                   "qtn_back_restoreinterrupted" };
 
+/* The backup described at path, or null. */
+SfBackupInfo *
+readBackup (const QString &path)
+{
+  g_autoptr (GFile) directory = g_file_new_for_path (QFile::encodeName (path).constData ());
+  return sf_backup_info_new_from_directory (directory);
+}
+
+bool
+isReadableBackup (const QString &path)
+{
+  g_autoptr (SfBackupInfo) info = readBackup (path);
+  return info != nullptr;
+}
+
 /* Whether the interrupted backup at path was written whole: the engine describes a backup only
  * once its archives are complete, and then removes the packed originals from the export areas,
  * so a backup described after its marker was set may be the only copy of those files. */
@@ -57,8 +72,7 @@ interruptedBackupIsWhole (const QString &path, const QString &markerPath)
   QFileInfo marker (markerPath);
   if (!marker.exists ())
     return false;
-  g_autoptr (GFile) directory = g_file_new_for_path (QFile::encodeName (path).constData ());
-  g_autoptr (SfBackupInfo) info = sf_backup_info_new_from_directory (directory);
+  g_autoptr (SfBackupInfo) info = readBackup (path);
   return info != nullptr
          && sf_backup_info_get_timestamp (info) >= marker.lastModified ().toSecsSinceEpoch ();
 }
@@ -694,25 +708,32 @@ BackupMainView::showInterruptedNotificationIfNeeded ()
   BackupLastStateInfo lastState;
   QString name;
   QString text;
-  if (lastState.isBackupOpInterrupted (name))
+  QString backupsFolder;
+  if (lastState.isBackupOpInterrupted (name, backupsFolder))
     {
       text = qtTrId ("qtn_back_backupinterrupted");
-      if (!name.isEmpty ())
+      bool nameIsSafe = !name.isEmpty () && !name.contains ('/') && name != QLatin1String ("..")
+                        && name != QLatin1String (".");
+      /* A marker of an earlier version names no memory: the internal one, and only a folder
+       * that is no complete backup. */
+      bool recorded = !backupsFolder.isEmpty ();
+      if (!recorded)
+        backupsFolder = QDir::homePath () + QStringLiteral ("/MyDocs/.backups");
+      QString path = backupsFolder + '/' + name;
+      TRACE ("Last Backup Name = " + name + " in " + backupsFolder);
+      if (!nameIsSafe || !backupsFolder.endsWith (QLatin1String ("/.backups")))
+        TRACE ("The marker names no backup folder, nothing removed");
+      else if (recorded && interruptedBackupIsWhole (path, lastState.getBackupLockFileName ()))
         {
-          TRACE ("Last Backup Name = " + name);
-          QString path = QDir::homePath () + QStringLiteral ("/MyDocs/.backups/") + name;
-          bool nameIsSafe
-              = !name.contains ('/') && name != QLatin1String ("..") && name != QLatin1String (".");
-          if (nameIsSafe && interruptedBackupIsWhole (path, lastState.getBackupLockFileName ()))
-            {
-              TRACE ("The interrupted backup was written whole, keeping it: " + path);
-              text.clear ();
-            }
-          else if (nameIsSafe)
-            {
-              TRACE ("Removing incomplete backup = " + path);
-              BackupRestoreUtils::deleteFileRecursively (path);
-            }
+          TRACE ("The interrupted backup was written whole, keeping it: " + path);
+          text.clear ();
+        }
+      else if (!recorded && isReadableBackup (path))
+        TRACE ("A complete backup of that name is kept: " + path);
+      else
+        {
+          TRACE ("Removing incomplete backup = " + path);
+          BackupRestoreUtils::deleteFileRecursively (path);
         }
     }
   else if (lastState.isRestoreOpInterrupted ())

@@ -69,7 +69,10 @@ public:
   {
     return manager;
   }
-  bool removeBackupByName (QString name) override;
+  bool removeBackupFolder (SfTarget *target, QString name) override;
+  /* What the last restore could not restore, with the reasons, once it has finished; borrowed,
+   * valid until the next operation starts; null when no restore ran. */
+  SfRestoreFailure *getRestoreFailure () const;
 
   bool isBusy () const
   {

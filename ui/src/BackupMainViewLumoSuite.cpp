@@ -157,7 +157,7 @@ BackupMainView::getLumoSuiteFileList ()
 bool
 BackupMainView::removeLumoSuiteBackup ()
 {
-  return removeBackupByName (QLatin1String (suiteBackupName));
+  return removeBackupFolder (getDefaultTarget (), QLatin1String (suiteBackupName));
 }
 
 void

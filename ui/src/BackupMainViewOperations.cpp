@@ -40,6 +40,8 @@ const quint64 restoreSpaceMargin = 524288;
 
 const int backupCompleted = 100;
 const int backupCancelled = 101;
+const int restoreApplicationsWritten = 203;
+const int restoreSettingsWritten = 204;
 
 /* The local folder of a target's backups. */
 QString
@@ -243,6 +245,8 @@ BackupMainView::startBackup (const QString &notes)
   connect (sheet, &ProcessSheet::cancelRequested, this, &BackupMainView::slotBackupCancelRequested);
   connect (backupEngine, &BackupEngine::cancellingIsInitiated, sheet,
            &ProcessSheet::slotOnEngineStartedCancel);
+  connect (backupEngine, &BackupEngine::cancelNoLongerPossible, sheet,
+           [sheet] () { sheet->cancelButton ()->setEnabled (false); });
   sheet->appear ();
   BackupRestoreErrorUtils::removeErrorLog ();
   backupEngine->startBackup ();
@@ -486,19 +490,39 @@ void
 BackupMainView::slotRestoreEngineFinished (int statusCode)
 {
   TRACE ("Restore finished, status code = " + QString::number (statusCode));
-  bool reboot = restoreEngine == nullptr || !restoreEngine->isLumoSuiteRestore ();
+  bool suite = restoreEngine != nullptr && restoreEngine->isLumoSuiteRestore ();
+  /* Only settings that were written need the device restarted. */
+  bool reboot = !suite && statusCode == restoreSettingsWritten;
   if (processSheet != nullptr)
     processSheet->dismiss ();
-  TkBanner::showText (this, getCachedTranslation (QStringLiteral ("qtn_back_settingsreboot")));
+  SfRestoreFailure *failure = getRestoreFailure ();
+  if (failure != nullptr && sf_restore_failure_has_failures (failure))
+    {
+      TkMessageBox *box = BackupMessageBoxes::restoreFailedDialog (this, failure);
+      connect (box, &TkMessageBox::appeared, feedback, &FeedbackClientWrapper::playWarningSnd);
+      box->appear ();
+    }
+  else if (reboot)
+    TkBanner::showText (this, getCachedTranslation (QStringLiteral ("qtn_back_settingsreboot")));
+  else
+    TkBanner::showText (this, qtTrId ("qtn_back_restore_done"));
   errorUtils->showRestoreErrorDialogIfNeeded ();
   newBackupButton->setEnabled (true);
-  if (!reboot)
+  if (reboot)
     {
-      restoreRunning = false;
-      list->setEnabled (true);
+      initiateRebootProcedure ();
+      return;
     }
-  else
-    initiateRebootProcedure ();
+  restoreRunning = false;
+  list->setEnabled (true);
+  if (!suite && statusCode == restoreApplicationsWritten && isNeededToInvokePackageManager ())
+    showPackageManagerQueryDialog (false);
+}
+
+SfRestoreFailure *
+BackupMainView::getRestoreFailure () const
+{
+  return restoreEngine != nullptr ? restoreEngine->getRestoreFailure () : nullptr;
 }
 
 void
@@ -607,32 +631,18 @@ BackupMainView::slotDeleteCurrentlySelectedBackup ()
 }
 
 bool
-BackupMainView::removeBackupByName (QString name)
+BackupMainView::removeBackupFolder (SfTarget *target, QString name)
 {
   if (isUsbConnectedInMSMMode ())
     {
       TRACE ("Can not remove backup, filesystem not accessible");
       return false;
     }
-  if (name.isEmpty () || name.contains ('/') || name == QLatin1String (".")
+  if (target == nullptr || name.isEmpty () || name.contains ('/') || name == QLatin1String (".")
       || name == QLatin1String (".."))
     return false;
-  QByteArray utf8 = name.toUtf8 ();
-  for (SfTarget *target : utils->targets ())
-    {
-      g_autoptr (SfBackupInfo) info = sf_target_get_backup_by_name (target, utf8.constData ());
-      if (info != NULL)
-        {
-          TRACE ("**************** Info is not NULL, calling target remove");
-          return sf_target_remove_backup (target, info);
-        }
-    }
-  TRACE ("**************** Info is NULL");
-  SfTarget *target = getDefaultTarget ();
-  if (target == nullptr)
-    return false;
-  BackupRestoreUtils::deleteFileRecursively (backupsFolder (target) + '/' + name);
-  return true;
+  TRACE ("Removing the backup folder \"" + name + "\" of " + backupsFolder (target));
+  return BackupRestoreUtils::removeBackupFolder (target, name);
 }
 
 /* Cancel. */
@@ -640,11 +650,12 @@ BackupMainView::removeBackupByName (QString name)
 void
 BackupMainView::slotBackupCancelRequested ()
 {
-  if (!backupRunning || cancelQuery != nullptr)
+  if (!backupRunning || cancelQuery != nullptr || backupEngine == nullptr
+      || !backupEngine->isCancellable ())
     return;
   TkMessageBox *query = BackupMessageBoxes::cancelBackupQuery (this);
   cancelQuery = query;
-  connect (backupEngine, &BackupEngine::backupEngineFinished, query, &QDialog::reject,
+  connect (backupEngine, &BackupEngine::cancelNoLongerPossible, query, &QDialog::reject,
            Qt::QueuedConnection);
   connect (query, &QDialog::finished, this, &BackupMainView::processCancelDialog,
            Qt::QueuedConnection);

@@ -77,6 +77,23 @@ BackupMessageBoxes::operationInterruptedDialog (QWidget *mainView, const QString
 }
 
 TkMessageBox *
+BackupMessageBoxes::restoreFailedDialog (QWidget *mainView, SfRestoreFailure *failure)
+{
+  QStringList lines;
+  for (int index = 0; index < SF_CATEGORY_COUNT; index++)
+    {
+      SfCategory category = sf_category_from_index (index);
+      if (sf_restore_failure_has_category (failure, category))
+        lines << QString::fromUtf8 (sf_category_get_display_name (category)) + QStringLiteral (": ")
+                     + QString::fromUtf8 (sf_restore_failure_reason_get_message (
+                         sf_restore_failure_get_category_reason (failure, category)));
+    }
+  return makeBox (mainView, qtTrId ("qtn_back_restorefail_tit"),
+                  qtTrId ("qtn_back_restore_items_failed").arg (lines.join ('\n')),
+                  QDialogButtonBox::Ok);
+}
+
+TkMessageBox *
 BackupMessageBoxes::messageDialog (QWidget *mainView, const QString &title, const QString &text)
 {
   return makeBox (mainView, title, text, QDialogButtonBox::Ok);

@@ -1,5 +1,8 @@
 #pragma once
 
+/* GLib first: Qt defines "signals" as a keyword. */
+#include "sf-restore-failure.h"
+
 #include <QString>
 
 class QDialog;
@@ -26,6 +29,8 @@ public:
    * (102), an interruption otherwise. */
   static TkMessageBox *operationInterruptedDialog (QWidget *mainView, const QString &title,
                                                    int statusCode);
+  /* The restore failed for some categories: names each with its reason. */
+  static TkMessageBox *restoreFailedDialog (QWidget *mainView, SfRestoreFailure *failure);
   /* A plain message with one OK button. */
   static TkMessageBox *messageDialog (QWidget *mainView, const QString &title, const QString &text);
 };

@@ -1,3 +1,6 @@
+/* GLib first: Qt defines "signals" as a keyword. */
+#include "sf-vfs-utils.h"
+
 #include "BackupRestoreUtils.h"
 
 #include "BackupMainView.h"
@@ -60,6 +63,31 @@ BackupRestoreUtils::deleteFileRecursively (const QString &path)
     }
   TRACE ("Removing file " + path);
   return QFile::remove (path);
+}
+
+bool
+BackupRestoreUtils::removeBackupFolder (SfTarget *target, const QString &name)
+{
+  g_return_val_if_fail (SF_IS_TARGET (target), false);
+  QByteArray component = name.toUtf8 ();
+  if (component.isEmpty () || component.contains ('/') || component == "." || component == "..")
+    return false;
+  g_autoptr (GFile) backups = g_file_new_for_uri (sf_target_get_backups_uri (target));
+  g_autoptr (GFile) folder = g_file_get_child (backups, component.constData ());
+  GFileType type = g_file_query_file_type (folder, G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, NULL);
+  if (type == G_FILE_TYPE_UNKNOWN)
+    return true;
+  if (type == G_FILE_TYPE_DIRECTORY)
+    {
+      g_autoptr (GError) error = sf_vfs_utils_remove_directory (folder);
+      if (error != NULL)
+        TRACE (QString ("Emptying the backup folder failed: ") + error->message);
+    }
+  g_autoptr (GError) error = NULL;
+  if (g_file_delete (folder, NULL, &error))
+    return true;
+  TRACE (QString ("Removing the backup folder failed: ") + error->message);
+  return false;
 }
 
 QString

@@ -30,6 +30,9 @@ public:
   /* Removes path, and everything below it when it is a folder; a symbolic link is removed, never
    * followed. False when something stayed. */
   static bool deleteFileRecursively (const QString &path);
+  /* Removes the folder name (one path component) below target's backups folder, and nothing
+   * anywhere else; links are removed, never followed. True when nothing of it is left. */
+  static bool removeBackupFolder (SfTarget *target, const QString &name);
   /* "1kB", "0.1MB", "2.5GB": the size with at most one decimal, in the locale's digits. */
   static QString sizeToText (quint32 bytes);
 

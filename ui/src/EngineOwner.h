@@ -4,6 +4,7 @@
 #pragma push_macro("signals")
 #undef signals
 #include "sf-backend.h"
+#include "sf-target.h"
 #pragma pop_macro("signals")
 
 #include <QObject>
@@ -21,8 +22,9 @@ class EngineOwner
 public:
   /* The process's backend, borrowed. */
   virtual SfBackend *getBackend () = 0;
-  /* Removes the backup of that name from wherever it was made; false when that failed. */
-  virtual bool removeBackupByName (QString name) = 0;
+  /* Removes the folder of that name below target's backups folder, and nothing on any other
+   * target; false when that failed. */
+  virtual bool removeBackupFolder (SfTarget *target, QString name) = 0;
 
 protected:
   ~EngineOwner () = default;

@@ -3,19 +3,26 @@
 #include "sf-backup-configurations.h"
 #include "sf-error.h"
 #include "sf-handoff.h"
+#include "sf-target-manager.h"
 #include "sf-tree-removal.h"
 #include "sf-utils.h"
 
 #include "RestoreEngine.h"
 
 #include "EngineOwner.h"
+#include "RestoreRoomCheck.h"
 #include "Tracing.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDateTime>
+#include <QFile>
 #include <QThread>
 #include <QTimer>
+
+/* Applications import what was restored when told "restore"; a large import on a phone takes
+ * tens of seconds, and the window waits meanwhile before it may restart the device. */
+int RestoreEngine::restoreAnswerTimeout = 30000;
 
 namespace
 {
@@ -24,7 +31,6 @@ const char *const modePath = "/com/korvel/modus/request";
 const char *const modeInterface = "com.korvel.modus.request";
 const int initiateDelay = 500;
 const int restoreStartsTimeout = 1000;
-const int restoreTimeout = 2000;
 const quint32 cellularRadioBit = 1;
 /* Every bit but the two it must leave alone. */
 const quint32 radioChangeMask = ~6u;
@@ -100,11 +106,18 @@ RestoreEngine::startLumoSuiteRestore ()
 }
 
 void
+RestoreEngine::setRestoreAnswerTimeout (int milliseconds)
+{
+  restoreAnswerTimeout = milliseconds;
+}
+
+void
 RestoreEngine::start ()
 {
   Q_EMIT restoreEngineStarted ();
   lastStateInfo.lockRestoreInfo ();
   lastStateInfo.lockMSM ();
+  lastStateInfo.clearKeptExportAreas ();
   connect (owner, SIGNAL (signalBackendError (SfBackend *, GError *)), this,
            SLOT (slotBackendError (SfBackend *, GError *)));
   connect (owner, SIGNAL (signalBackendFinished (SfBackend *)), this,
@@ -200,8 +213,24 @@ RestoreEngine::runOffMainThread (std::function<void ()> work, std::function<void
 }
 
 void
+RestoreEngine::failCategories (int mask, int reason)
+{
+  for (int category : singleCategories (mask))
+    sf_restore_failure_set_category_reason (failure, (SfCategory)category, reason);
+}
+
+void
 RestoreEngine::asyncInitiateRestore ()
 {
+  /* Nothing is removed unless the restore can run: a backend free for it and the backup still
+   * where it was. */
+  if (backend == nullptr || sf_backend_get_state (backend) != SF_BACKEND_STATE_IDLE)
+    {
+      TRACE ("(RestoreEngine) Error: No backend, or it is busy");
+      failCategories (categories, SF_RESTORE_FAILURE_UNKNOWN_ERROR);
+      setFinalizing ();
+      return;
+    }
   auto locations = [this] (SfBackupLocations *table) {
     QList<Location> result;
     GSList *infos = sf_backup_locations_get_uri_infos (table, categories, FALSE);
@@ -216,7 +245,17 @@ RestoreEngine::asyncInitiateRestore ()
   };
   temporaryLocations = locations (sf_backup_configurations_get_locations ());
   permanentLocations = locations (sf_backup_configurations_get_permanent_locations ());
-  checkInfo = sf_backup_info_new_from_directory (sf_backup_info_get_uri (backupInfo));
+  SfTarget *target
+      = sf_target_manager_get_target_from_backup (sf_target_manager_get (), backupInfo);
+  if (target != nullptr && sf_target_get_is_available (target))
+    checkInfo = sf_backup_info_new_from_directory (sf_backup_info_get_uri (backupInfo));
+  if (checkInfo == nullptr)
+    {
+      TRACE ("The backup or its memory is no longer there, nothing is removed");
+      failCategories (categories, SF_RESTORE_FAILURE_UNKNOWN_ERROR);
+      setFinalizing ();
+      return;
+    }
   runOffMainThread ([this] () { initiateRestore (); }, [this] () { startBackendRestore (); });
 }
 
@@ -225,9 +264,10 @@ RestoreEngine::initiateRestore ()
 {
   TRACE ("initiateRestore");
   checkArchives ();
+  checkRoom ();
   if (checkedCategories == 0)
     {
-      TRACE ("No archive of the backup can be read, nothing is removed");
+      TRACE ("No category of the backup can be restored, nothing is removed");
       return;
     }
   removeTempFiles ();
@@ -238,13 +278,23 @@ void
 RestoreEngine::checkArchives ()
 {
   QByteArray key = password.toUtf8 ();
+  struct Entries
+  {
+    RestoreRoomCheck *room;
+    int category;
+  };
+  SfArchiveCheckFunc addEntry = [] (const gchar *name, guint64 size, gpointer data) {
+    auto *entries = static_cast<Entries *> (data);
+    entries->room->addEntry (entries->category, QString::fromUtf8 (name), size);
+  };
   for (int category : singleCategories (categories))
     {
       g_autoptr (GError) error = NULL;
+      Entries entries{ &room, category };
       if (checkInfo != nullptr
           && sf_archiver_zip_check_category (checkInfo, (SfCategory)category,
-                                             key.isEmpty () ? NULL : key.constData (), NULL, NULL,
-                                             &error))
+                                             key.isEmpty () ? NULL : key.constData (), addEntry,
+                                             &entries, &error))
         {
           checkedCategories |= category;
           continue;
@@ -256,6 +306,26 @@ RestoreEngine::checkArchives ()
                                       ? SF_RESTORE_FAILURE_UNKNOWN_ERROR
                                       : SF_RESTORE_FAILURE_CORRUPT_BACKUP);
     }
+}
+
+void
+RestoreEngine::checkRoom ()
+{
+  /* What a category's removal frees counts only when its locations are emptied: a location shared
+   * with a category whose archive failed keeps its files. */
+  int failed = categories & ~checkedCategories;
+  for (const QList<Location> *table : { &temporaryLocations, &permanentLocations })
+    for (const Location &location : *table)
+      if ((location.categories & failed) == 0)
+        room.addLocation (location.path, location.categories);
+  int fitting = room.admit (singleCategories (checkedCategories));
+  for (int category : singleCategories (checkedCategories & ~fitting))
+    {
+      TRACE (QString ("Not enough space to restore ") + sf_category_to_string ((SfCategory)category)
+             + ", it is left as it is");
+      checkFailures << qMakePair (category, (int)SF_RESTORE_FAILURE_INSUFFICIENT_SPACE);
+    }
+  checkedCategories = fitting;
 }
 
 void
@@ -295,12 +365,6 @@ RestoreEngine::startBackendRestore ()
   for (const QPair<int, int> &checkFailure : checkFailures)
     sf_restore_failure_set_category_reason (failure, (SfCategory)checkFailure.first,
                                             checkFailure.second);
-  if (backend == nullptr)
-    {
-      TRACE ("(RestoreEngine) Error: No backend");
-      setFinalizing ();
-      return;
-    }
   if (checkedCategories == 0)
     {
       setFinalizing ();
@@ -318,6 +382,7 @@ RestoreEngine::startBackendRestore ()
       /* No finished or cancelled signal follows: finish here, or the restore never ends. */
       TRACE ("(RestoreEngine) Error: sf_backend_start_restore failed! "
              + QString (error != NULL ? error->message : ""));
+      failCategories (checkedCategories, SF_RESTORE_FAILURE_UNKNOWN_ERROR);
       setFinalizing ();
       return;
     }
@@ -370,8 +435,9 @@ RestoreEngine::collectRestoreData ()
     {
       QStringList restored = { "contacts",  "emails",   "messaging",   "organizer",
                                "bookmarks", "settings", "applications" };
-      temporaryCaller.callDBusMethod (
-          "restore", temporary, { restored, QString ("solano"), QStringList () }, restoreTimeout);
+      temporaryCaller.callDBusMethod ("restore", temporary,
+                                      { restored, QString ("solano"), QStringList () },
+                                      restoreAnswerTimeout);
     }
 }
 
@@ -399,8 +465,34 @@ RestoreEngine::asyncRestoreFinished ()
       finishRestore (written, restoredSize);
       return;
     }
+  keepAreasOfLateApplications ();
   runOffMainThread ([this] () { removeTempFiles (); },
                     [this, written, restoredSize] () { finishRestore (written, restoredSize); });
+}
+
+void
+RestoreEngine::keepAreasOfLateApplications ()
+{
+  const QStringList late = temporaryCaller.getTimedOutApps ();
+  if (late.isEmpty ())
+    return;
+  QStringList kept;
+  GHashTableIter iter;
+  gpointer value;
+  g_hash_table_iter_init (&iter, sf_backup_configurations_get_locations ());
+  while (g_hash_table_iter_next (&iter, NULL, &value))
+    {
+      auto *location = static_cast<SfBackupLocation *> (value);
+      if (!location->is_exclusion && (location->categories & categories) != 0
+          && late.contains (QString::fromUtf8 (location->appl_name)))
+        kept << QFile::decodeName (location->path);
+    }
+  QList<Location> remaining;
+  for (const Location &location : std::as_const (temporaryLocations))
+    if (!kept.contains (location.path))
+      remaining << location;
+  temporaryLocations = remaining;
+  lastStateInfo.keepExportAreas (kept);
 }
 
 void
@@ -424,10 +516,15 @@ RestoreEngine::finishRestore (SfCategory written, guint64 restoredSize)
       TRACE ("Application list restored, need to start application manager");
       status = 203;
     }
-  sf_backup_info_set_time_for_restoration (backupInfo, (gint32)QDateTime::currentSecsSinceEpoch ());
-  g_autoptr (GError) error = sf_backup_info_write_metadata (backupInfo);
-  if (error != NULL)
-    TRACE (QString ("Could not record the restoration time: ") + error->message);
+  /* A backup nothing came back from was not used for a restore. */
+  if (written != SF_CATEGORY_NONE)
+    {
+      sf_backup_info_set_time_for_restoration (backupInfo,
+                                               (gint32)QDateTime::currentSecsSinceEpoch ());
+      g_autoptr (GError) error = sf_backup_info_write_metadata (backupInfo);
+      if (error != NULL)
+        TRACE (QString ("Could not record the restoration time: ") + error->message);
+    }
   restoreInProgress = false;
   restoreDone (status);
 }

@@ -10,6 +10,7 @@
 
 #include "BackupLastStateInfo.h"
 #include "DBusMethodCaller.h"
+#include "RestoreRoomCheck.h"
 
 #include <QObject>
 #include <QList>
@@ -40,8 +41,10 @@ public:
   void startRestore ();
   void startLumoSuiteRestore ();
   bool isLumoSuiteRestore () const;
-  /* Every category that could not be restored, with its reason, once the restore has finished;
-   * borrowed, valid while the engine lives. */
+  /* How long the applications told "restore" are waited for; for tests. Main thread. */
+  static void setRestoreAnswerTimeout (int milliseconds);
+  /* Every category that could not be restored, with its reason, once the restore has finished
+   * (also when restoreEngineFinished is emitted); borrowed, valid while the engine lives. */
   SfRestoreFailure *getRestoreFailure () const;
 
 Q_SIGNALS:
@@ -72,11 +75,16 @@ private:
   void switchOffCellularAndWLan ();
   void solvePermanentRestoration ();
   void checkArchives ();
+  void checkRoom ();
+  void failCategories (int mask, int reason);
   void removeLocations (const QList<Location> &locations);
   void startBackendRestore ();
   void setFinalizing ();
   void collectRestoreData ();
   void finishRestore (SfCategory written, guint64 restoredSize);
+  /* An application that did not answer "restore" in time may still be reading its export area:
+   * it stays until the next backup or restore starts. */
+  void keepAreasOfLateApplications ();
   void restoreDone (int status);
   /* Runs work on a thread of its own, then then on the main thread. */
   void runOffMainThread (std::function<void ()> work, std::function<void ()> then);
@@ -104,6 +112,8 @@ private:
   /* Written by the check thread, read on the main thread after it ended. */
   int checkedCategories = 0;
   QList<QPair<int, int>> checkFailures;
+  RestoreRoomCheck room;
   SfRestoreFailure *failure;
   std::unique_ptr<QThread> worker;
+  static int restoreAnswerTimeout;
 };

@@ -4,6 +4,7 @@
 #include "ui-test-owner.h"
 #include "ui-test-support.h"
 
+#include "sf-archiver-zip.h"
 #include "sf-backup-info.h"
 #include "sf-error.h"
 
@@ -12,6 +13,8 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QSignalSpy>
+#include <QTest>
+#include <QThread>
 
 namespace
 {
@@ -46,7 +49,7 @@ protected:
     g_clear_object (&target);
     QDir ().mkpath (root);
     target = sf_target_fake_new (("file://" + root).toUtf8 ().constData (), "card");
-    owner = std::make_unique<TestOwner> (theBackend (), target);
+    owner = std::make_unique<TestOwner> (theBackend ());
   }
 
   /* service empty: the application has no D-Bus record. */
@@ -78,6 +81,28 @@ protected:
   SfBackupInfo *backup (const char *name = "Backup0")
   {
     return sf_target_get_backup_by_name (target, name);
+  }
+
+  /* The backup is listed and every archive of it reads back whole. */
+  void expectIntactBackup ()
+  {
+    g_autoptr (SfBackupInfo) info = backup ();
+    ASSERT_NE (info, nullptr);
+    EXPECT_EQ (sf_backup_info_get_categories (info), (guint32)backupCategories);
+    for (SfCategory category : { SF_CATEGORY_CONTACTS, SF_CATEGORY_SETTINGS })
+      {
+        g_autoptr (GError) error = NULL;
+        EXPECT_TRUE (sf_archiver_zip_check_category (info, category, NULL, NULL, NULL, &error))
+            << (error != NULL ? error->message : "");
+      }
+  }
+
+  /* A round trip to a mock: every answer it sent before has then reached this process. */
+  static void syncWith (const char *service, const char *path)
+  {
+    QDBusConnection::sessionBus ().call (
+        QDBusMessage::createMethodCall (service, path, "org.freedesktop.DBus.Mock", "GetCalls"));
+    QCoreApplication::processEvents ();
   }
 
   QString home;
@@ -209,7 +234,7 @@ TEST_F (BackupEngineTest, CancelBeforeTheApplicationsAnsweredLeavesNothing)
   EXPECT_EQ (cancelling.size (), 2);
   EXPECT_EQ (sf_backend_get_state (theBackend ()), SF_BACKEND_STATE_IDLE);
   EXPECT_EQ (finish (engine, spy), 101);
-  EXPECT_EQ (owner->removed, QStringList ({ "Backup0" }));
+  EXPECT_TRUE (owner->removed.isEmpty ()) << "nothing was written, so nothing is removed";
   EXPECT_TRUE (QDir (home + "/card/.backups").isEmpty ());
   EXPECT_EQ (read_file ((home + "/export/card.vcf").toStdString ()), "BEGIN:VCARD");
   EXPECT_FALSE (BackupLastStateInfo ().isAnyOperationInterrupted ());
@@ -240,4 +265,128 @@ TEST_F (BackupEngineTest, CancelDuringPackingKeepsEverySourceFile)
         << index;
   g_autoptr (SfBackupInfo) info = backup ();
   EXPECT_EQ (info, nullptr);
+}
+
+TEST_F (BackupEngineTest, CancelAfterTheBackendFinishedKeepsTheBackupAndFinishesOnce)
+{
+  configure (QString (), QString ());
+  writeFile (home + "/settings.db", "settings");
+
+  /* The worker has removed the packed files, so its "finished" is on its way: the cancel reaches
+   * the backend before the main loop delivered it. */
+  writeFile (home + "/export/card.vcf", "BEGIN:VCARD");
+  BackupEngine *engine = newEngine ();
+  QSignalSpy spy (engine, &BackupEngine::backupEngineFinished);
+  engine->startBackup ();
+  ASSERT_EQ (sf_backend_get_state (theBackend ()), SF_BACKEND_STATE_BACKUP);
+  for (int round = 0; round < 6000 && QFile::exists (home + "/export/card.vcf"); round++)
+    QThread::msleep (10);
+  ASSERT_FALSE (QFile::exists (home + "/export/card.vcf"));
+  engine->cancelBackup ();
+  EXPECT_FALSE (engine->isCancellable ());
+  EXPECT_EQ (finish (engine, spy), 100);
+  EXPECT_EQ (spy.size (), 1);
+  EXPECT_TRUE (owner->removed.isEmpty ());
+  expectIntactBackup ();
+
+  /* During the delay before the end is reported, from the window and from the suite. */
+  writeFile (home + "/export/card.vcf", "BEGIN:VCARD");
+  engine = newEngine ();
+  QSignalSpy second (engine, &BackupEngine::backupEngineFinished);
+  QSignalSpy closed (engine, &BackupEngine::cancelNoLongerPossible);
+  QSignalSpy cancelling (engine, &BackupEngine::cancellingIsInitiated);
+  engine->startBackup ();
+  ASSERT_TRUE (QTest::qWaitFor (
+      [] { return sf_backend_get_state (theBackend ()) == SF_BACKEND_STATE_IDLE; }, 60000));
+  EXPECT_EQ (closed.size (), 1);
+  engine->cancelBackup ();
+  bool cancelable = true;
+  engine->slotCancelLumoSuiteBackup (cancelable);
+  EXPECT_FALSE (cancelable);
+  EXPECT_TRUE (cancelling.isEmpty ()) << "the window is not told a cancel began";
+  EXPECT_EQ (finish (engine, second), 100);
+  EXPECT_EQ (second.size (), 1);
+  EXPECT_TRUE (owner->removed.isEmpty ());
+  expectIntactBackup ();
+}
+
+TEST_F (BackupEngineTest, SuiteCancelWhileApplicationsAreSlowEndsOnceAndRemovesNothing)
+{
+  DBusMock exporter (G_BUS_TYPE_SESSION, "com.test.exporter", "/exporter", clientInterface);
+  DBusMock keeper (G_BUS_TYPE_SESSION, "com.test.keeper", "/keeper", clientInterface);
+  exporter.add_method ("backup", "as", "y", "time.sleep(2)\nret = dbus.Byte(0)");
+  keeper.add_method ("backupStarts", "", "y", "time.sleep(2)\nret = dbus.Byte(0)");
+  keeper.add_method ("backupFinished", "", "y", "ret = dbus.Byte(0)");
+  configure ("com.test.exporter", "com.test.keeper");
+  writeFile (home + "/export/card.vcf", "BEGIN:VCARD");
+  writeFile (home + "/settings.db", "settings");
+
+  BackupEngine *engine = newEngine ();
+  QSignalSpy spy (engine, &BackupEngine::backupEngineFinished);
+  engine->startBackup ();
+  ASSERT_EQ (keeper.wait_for_calls ("backupStarts", 1), 1u);
+  bool cancelable = true;
+  engine->slotCancelLumoSuiteBackup (cancelable);
+  EXPECT_FALSE (cancelable) << "nothing ran in the backend yet";
+  ASSERT_TRUE (spy.wait (60000));
+  EXPECT_EQ (spy[0][0].toInt (), 101);
+
+  /* The late answers of both applications arrive now. */
+  syncWith ("com.test.exporter", "/exporter");
+  syncWith ("com.test.keeper", "/keeper");
+  QCoreApplication::processEvents ();
+  EXPECT_EQ (sf_backend_get_state (theBackend ()), SF_BACKEND_STATE_IDLE);
+  EXPECT_LE (owner->removed.size (), 1);
+  delete engine;
+  EXPECT_EQ (spy.size (), 1);
+  EXPECT_EQ (read_file ((home + "/export/card.vcf").toStdString ()), "BEGIN:VCARD");
+}
+
+TEST_F (BackupEngineTest, FailedBackupIsRemovedOnlyOnItsOwnTargetAndOnlyWhenItMadeTheFolder)
+{
+  configure (QString (), QString ());
+  QString card = home + "/other-card";
+  QDir ().mkpath (card);
+  g_autoptr (SfTarget) other
+      = sf_target_fake_new (("file://" + card).toUtf8 ().constData (), "other");
+  ASSERT_TRUE (sf_target_prepare_for_backup (other, NULL));
+  writeFile (card + "/.backups/Backup0/backup.metadata", "the other card's backup");
+
+  /* Cancelled while packing: this target's folder goes, the other card's stays. */
+  for (int index = 0; index < 32; index++)
+    writeFile (home + "/export/file" + QString::number (index), random_bytes (256 * 1024, index));
+  BackupEngine *engine = newEngine ();
+  QSignalSpy spy (engine, &BackupEngine::backupEngineFinished);
+  gulong handler
+      = g_signal_connect (theBackend (), "progress",
+                          G_CALLBACK (+[] (SfBackend *, gint, gint, gint, gint, gpointer engine) {
+                            static_cast<BackupEngine *> (engine)->cancelBackup ();
+                          }),
+                          engine);
+  engine->startBackup ();
+  int status = finish (engine, spy);
+  g_signal_handler_disconnect (theBackend (), handler);
+  EXPECT_EQ (status, 101);
+  EXPECT_EQ (owner->removedFrom, QList<SfTarget *> ({ target }));
+  EXPECT_FALSE (QFileInfo::exists (home + "/card/.backups/Backup0"));
+  EXPECT_EQ (read_file ((card + "/.backups/Backup0/backup.metadata").toStdString ()),
+             "the other card's backup");
+
+  /* A folder of that name was there before: it is not this backup's to remove. */
+  writeFile (home + "/card/.backups/Backup0/notes", "kept");
+  owner->removed.clear ();
+  owner->removedFrom.clear ();
+  engine = newEngine ();
+  QSignalSpy second (engine, &BackupEngine::backupEngineFinished);
+  handler
+      = g_signal_connect (theBackend (), "progress",
+                          G_CALLBACK (+[] (SfBackend *, gint, gint, gint, gint, gpointer engine) {
+                            static_cast<BackupEngine *> (engine)->cancelBackup ();
+                          }),
+                          engine);
+  engine->startBackup ();
+  status = finish (engine, second);
+  g_signal_handler_disconnect (theBackend (), handler);
+  EXPECT_EQ (status, 101);
+  EXPECT_TRUE (owner->removed.isEmpty ());
 }

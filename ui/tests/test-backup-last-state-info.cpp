@@ -4,9 +4,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,9 +127,42 @@ TEST (BackupLastStateInfo, MassStorageLockIsHeldOnceAndReleasedOnce)
   QString outside = QDir::homePath () + "/precious";
   writeFile (outside, "keep");
   ASSERT_EQ (symlink (qPrintable (outside), qPrintable (path)), 0);
-  EXPECT_FALSE (info.lockMSM ()) << "a link in the mass-storage folder is not followed";
-  EXPECT_EQ (read_file (outside.toStdString ()), "keep");
-  QFile::remove (path);
+  EXPECT_TRUE (info.lockMSM ()) << "a link in the mass-storage folder is replaced";
+  EXPECT_EQ (read_file (outside.toStdString ()), "keep") << "and never followed";
+  EXPECT_FALSE (QFileInfo (path).isSymLink ());
+  info.unlockMSM ();
+}
+
+TEST (BackupLastStateInfo, PipesAtLockAndMarkerPathsAreReplacedWithoutWaiting)
+{
+  BackupLastStateInfo info;
+  const QString paths[]
+      = { info.getAppLockFileName (), info.getMSMLockFileName (), info.getBackupLockFileName () };
+  for (const QString &path : paths)
+    {
+      QDir ().mkpath (QFileInfo (path).path ());
+      ASSERT_EQ (mkfifo (qPrintable (path), 0644), 0) << qPrintable (path);
+    }
+  QString name = "untouched";
+  EXPECT_TRUE (info.isBackupOpInterrupted (name)) << "a pipe is read without waiting";
+  EXPECT_EQ (name, "untouched");
+
+  ASSERT_TRUE (info.getApplicationLock ());
+  EXPECT_TRUE (QFileInfo (paths[0]).isFile ());
+  EXPECT_FALSE (otherProcessCanLock (paths[0]));
+  ASSERT_TRUE (info.lockMSM ());
+  EXPECT_TRUE (QFileInfo (paths[1]).isFile ());
+  EXPECT_FALSE (otherProcessCanLock (paths[1]));
+  info.lockBackupInfo ("Backup5", "/card/.backups");
+  EXPECT_TRUE (QFileInfo (paths[2]).isFile ());
+  QString folder;
+  ASSERT_TRUE (info.isBackupOpInterrupted (name, folder));
+  EXPECT_EQ (name, "Backup5");
+  EXPECT_EQ (folder, "/card/.backups");
+
+  info.unlockMSM ();
+  info.releaseApplicationLock ();
+  info.unlockBackupInfo ();
 }
 
 TEST (BackupLastStateInfo, MarkersRecordTheInterruptedOperation)

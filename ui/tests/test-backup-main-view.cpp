@@ -9,12 +9,40 @@
 #include "RestoreDeleteFileQueryDialog.h"
 #include "RestoreEngine.h"
 #include "StartRestoreQueryDialog.h"
+#include "TkBanner.h"
 #include "UsbModeWatcher.h"
+#include "test-data.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
 
 namespace
 {
 class MainView : public MainViewFixture
 {
+protected:
+  /* The visible restore-failed box, or null. */
+  TkMessageBox *failureBox () const
+  {
+    for (TkMessageBox *candidate : view->findChildren<TkMessageBox *> ())
+      if (candidate->isVisible () && candidate->title () == qtTrId ("qtn_back_restorefail_tit"))
+        return candidate;
+    return nullptr;
+  }
+
+  /* Waits for the restore to end without a reboot; returns the failure box's text. */
+  QString restoreFailure ()
+  {
+    if (!QTest::qWaitFor ([this] { return failureBox () != nullptr; }, waitMs))
+      return QString ();
+    EXPECT_FALSE (view->restoreIsRunning ()) << "no reboot is waited for";
+    EXPECT_TRUE (vigil->calls ().empty ());
+    for (TkBanner *banner : view->findChildren<TkBanner *> ())
+      EXPECT_NE (banner->text (), view->getCachedTranslation ("qtn_back_settingsreboot"))
+          << "no success banner";
+    return failureBox ()->text ();
+  }
 };
 } // namespace
 
@@ -122,7 +150,9 @@ TEST_F (MainView, RestoreNeedsHalfAMegabyteBeyondTheBackupsSize)
   requestRestore ("Fits");
   EXPECT_TRUE (view->restoreIsRunning ());
   EXPECT_EQ (box ("qtn_back_devicememfullrestore"), nullptr);
-  ASSERT_TRUE (QTest::qWaitFor ([this] { return !view->isVisible (); }, waitMs));
+  /* A record without archives: the restore starts, restores nothing and says so. */
+  ASSERT_TRUE (QTest::qWaitFor ([this] { return failureBox () != nullptr; }, waitMs));
+  EXPECT_TRUE (view->isVisible ());
 }
 
 TEST_F (MainView, WindowRestoreRebootsTwoSecondsAfterItsEndAndCannotBeClosedMeanwhile)
@@ -270,10 +300,11 @@ TEST_F (MainView, DeleteAsksFirstAndRemovesOnlyTheChosenBackup)
   EXPECT_TRUE (QDir (cardRoot () + "/.backups/Kept").exists ());
 
   /* Names from the desktop suite never reach above the backups folder. */
+  SfTarget *card = view->getDefaultTarget ();
   for (const char *name : { "", ".", "..", "/", "../.backups" })
-    EXPECT_FALSE (view->removeBackupByName (name)) << '"' << name << '"';
+    EXPECT_FALSE (view->removeBackupFolder (card, name)) << '"' << name << '"';
   EXPECT_TRUE (QDir (cardRoot () + "/.backups/Kept").exists ());
-  EXPECT_TRUE (view->removeBackupByName ("Kept"));
+  EXPECT_TRUE (view->removeBackupFolder (card, "Kept"));
   EXPECT_FALSE (QDir (cardRoot () + "/.backups/Kept").exists ());
 }
 
@@ -362,4 +393,61 @@ TEST (InterruptedOperation, IsReportedOnceAndOnlyTheNamedIncompleteBackupIsRemov
       notifications.calls ()[5].args.find (qtTrId ("qtn_back_backupinterrupted").toStdString ()),
       std::string::npos)
       << notifications.calls ()[5].args;
+}
+
+TEST_F (MainView, RestoreOfDamagedArchivesNamesThemRemovesNothingAndDoesNotReboot)
+{
+  configure ();
+  writeFile (home + "/export/card.vcf", "BEGIN:VCARD");
+  writeFile (home + "/settings.db", "settings");
+  openView ();
+  startFromSheet ("to restore");
+  ASSERT_EQ (finishBackup (), 100);
+  writeFile (home + "/export/card.vcf", "current card");
+  writeFile (home + "/settings.db", "changed since");
+  for (const QString &archive :
+       QDir (cardRoot () + "/.backups/Backup0").entryList ({ "*.zip" }, QDir::Files))
+    writeFile (cardRoot () + "/.backups/Backup0/" + archive, QByteArray (4096, 'x'));
+
+  requestRestore ("Backup0");
+  QString text = restoreFailure ();
+  EXPECT_TRUE (text.contains (
+      "Contacts: "
+      + QString (sf_restore_failure_reason_get_message (SF_RESTORE_FAILURE_CORRUPT_BACKUP))))
+      << qPrintable (text);
+  EXPECT_TRUE (text.contains ("Settings: ")) << qPrintable (text);
+  EXPECT_EQ (readFile (home + "/export/card.vcf"), "current card");
+  EXPECT_EQ (readFile (home + "/settings.db"), "changed since");
+  EXPECT_TRUE (view->isVisible ());
+}
+
+TEST_F (MainView, SettingsThatDoNotFitTheirFileSystemStayAndTheDialogSaysSo)
+{
+  TmpfsMount tmpfs ("8M");
+  SKIP_UNLESS_MOUNTED (tmpfs);
+  QString settings = QString::fromStdString (tmpfs.path ()) + "/settings.db";
+  configurations = std::make_unique<ApplicationConfigurations> ();
+  configurations->add ("keeper", "permanent-backup-files", QString (),
+                       "<location type=\"permanent-backup-file\" category=\"settings\">" + settings
+                           + "</location>");
+  configurations->load ();
+  QByteArray backedUp = QByteArray::fromStdString (random_bytes (4 * 1000 * 1000, 5));
+  writeFile (settings, backedUp);
+  openView ();
+  startFromSheet ("large settings");
+  ASSERT_EQ (finishBackup (), 100);
+  QByteArray currentSettings = QByteArray::fromStdString (random_bytes (1000 * 1000, 6));
+  writeFile (settings, currentSettings);
+  ASSERT_EQ (mount ("tmpfs", tmpfs.path ().c_str (), "tmpfs", MS_REMOUNT, "size=3M,mode=0755"), 0)
+      << strerror (errno);
+
+  requestRestore ("Backup0");
+  QString text = restoreFailure ();
+  EXPECT_TRUE (text.contains (
+      "Settings: "
+      + QString (sf_restore_failure_reason_get_message (SF_RESTORE_FAILURE_INSUFFICIENT_SPACE))))
+      << qPrintable (text);
+  EXPECT_TRUE (readFile (settings) == currentSettings) << "the current settings stay";
+  delete view;
+  view = nullptr;
 }

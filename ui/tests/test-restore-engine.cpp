@@ -1,5 +1,6 @@
 #include "dbus-mock.h"
 #include "test-data.h"
+#include "tmpfs-mount.h"
 #include "ui-test-owner.h"
 #include "ui-test-support.h"
 
@@ -10,7 +11,13 @@
 #include "BackupEngine.h"
 #include "RestoreEngine.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QSignalSpy>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
 
 namespace
 {
@@ -31,7 +38,7 @@ protected:
     sf_log_start (2);
     home = QDir::homePath ();
     target = SF_TARGET (g_object_ref (fakeCard ()));
-    owner = std::make_unique<TestOwner> (theBackend (), target);
+    owner = std::make_unique<TestOwner> (theBackend ());
     configurations.add ("exporter", "backup-dbus", "com.test.exporter",
                         "<location type=\"dir\" category=\"contacts\">$HOME/export</location>");
     configurations.add ("mailer", "permanent-backup-files", QString (),
@@ -114,6 +121,14 @@ protected:
                           "open(home + '/imported', 'wb').write(data)\n"
                           "ret = dbus.Byte(0)");
     return exporter;
+  }
+
+  /* The mock answers in order: once this returns, its late answer has been sent. */
+  static void syncWithExporter ()
+  {
+    QDBusConnection::sessionBus ().call (QDBusMessage::createMethodCall (
+        "com.test.exporter", "/exporter", "org.freedesktop.DBus.Mock", "GetCalls"));
+    QCoreApplication::processEvents ();
   }
 
   static DBusMock *modeControl ()
@@ -261,4 +276,118 @@ TEST_F (RestoreEngineTest, WhatTheCategoryExcludesOutlivesTheRestoreByteForByte)
       << "no backup holds it, so no restore may remove it";
   EXPECT_EQ (current ("export/thumbnails/small/card.png"), "small");
   EXPECT_FALSE (QFile::exists (home + "/export/stray"));
+}
+
+TEST_F (RestoreEngineTest, RestoreThatCannotRunRemovesNothingAndRecordsEveryCategory)
+{
+  /* Every archive damaged. */
+  makeBackup (SF_CATEGORY_CONTACTS | SF_CATEGORY_SETTINGS);
+  g_autoptr (SfBackupInfo) info = sf_target_get_backup_by_name (target, "Backup0");
+  ASSERT_NE (info, nullptr);
+  for (SfCategory category : { SF_CATEGORY_CONTACTS, SF_CATEGORY_SETTINGS })
+    {
+      g_autofree gchar *archive = sf_backup_info_get_category_archive_path (info, category);
+      QFile file (archive);
+      ASSERT_TRUE (file.open (QIODevice::ReadWrite | QIODevice::Truncate));
+      file.write (QByteArray::fromStdString (random_bytes (4096, 9)));
+    }
+  SfRestoreFailure *failure = nullptr;
+  EXPECT_EQ (restore (QString (), &failure), 200);
+  EXPECT_EQ (current ("export/card.vcf"), "current card");
+  EXPECT_EQ (current ("settings.db"), "current settings");
+  ASSERT_NE (failure, nullptr);
+  for (SfCategory category : { SF_CATEGORY_CONTACTS, SF_CATEGORY_SETTINGS })
+    EXPECT_EQ (sf_restore_failure_get_category_reason (failure, category),
+               SF_RESTORE_FAILURE_CORRUPT_BACKUP);
+  sf_restore_failure_unref (failure);
+
+  /* A backup on a memory the backend does not know: it would refuse to start. */
+  QString elsewhere = home + "/elsewhere";
+  QDir ().mkpath (elsewhere);
+  g_autoptr (SfTarget) unknown
+      = sf_target_fake_new (("file://" + elsewhere).toUtf8 ().constData (), "elsewhere");
+  std::swap (target, unknown);
+  makeBackup (SF_CATEGORY_CONTACTS | SF_CATEGORY_SETTINGS);
+  failure = nullptr;
+  EXPECT_EQ (restore (QString (), &failure), 200);
+  std::swap (target, unknown);
+  EXPECT_EQ (current ("export/card.vcf"), "current card");
+  EXPECT_EQ (current ("export/stray"), "current stray");
+  EXPECT_EQ (current ("settings.db"), "current settings");
+  ASSERT_NE (failure, nullptr);
+  for (SfCategory category : { SF_CATEGORY_CONTACTS, SF_CATEGORY_SETTINGS })
+    EXPECT_TRUE (sf_restore_failure_has_category (failure, category)) << category;
+  sf_restore_failure_unref (failure);
+  QDir (elsewhere).removeRecursively ();
+}
+
+TEST_F (RestoreEngineTest, CategoryThatDoesNotFitItsFileSystemIsLeftAsItIs)
+{
+  TmpfsMount tmpfs ("8M");
+  SKIP_UNLESS_MOUNTED (tmpfs);
+  QString settings = QString::fromStdString (tmpfs.path ()) + "/settings.db";
+  sf_backup_configurations_free ();
+  configurations.add ("keeper", "permanent-backup-files", QString (),
+                      "<location type=\"permanent-backup-file\" category=\"settings\">" + settings
+                          + "</location>");
+  configurations.load ();
+
+  writeFile (settings, random_bytes (4 * 1000 * 1000, 3));
+  writeFile (home + "/export/card.vcf", "backed-up card");
+  QVariantMap parameters{ { "name", "Backup0" }, { "notes", "" }, { "password", "" } };
+  BackupEngine *engine = new BackupEngine (
+      theBackend (), target, SF_CATEGORY_CONTACTS | SF_CATEGORY_SETTINGS, owner.get (), parameters);
+  QSignalSpy spy (engine, &BackupEngine::backupEngineFinished);
+  engine->startBackup ();
+  ASSERT_TRUE (spy.wait (60000));
+  ASSERT_EQ (spy[0][0].toInt (), 100);
+  delete engine;
+
+  const std::string currentSettings = random_bytes (1000 * 1000, 4);
+  writeFile (settings, currentSettings);
+  writeFile (home + "/export/card.vcf", "current card");
+  ASSERT_EQ (mount ("tmpfs", tmpfs.path ().c_str (), "tmpfs", MS_REMOUNT, "size=3M,mode=0755"), 0)
+      << strerror (errno);
+
+  SfRestoreFailure *failure = nullptr;
+  EXPECT_EQ (restore (QString (), &failure), 200);
+  EXPECT_TRUE (read_file (settings.toStdString ()) == currentSettings)
+      << "the current settings stay";
+  ASSERT_NE (failure, nullptr);
+  EXPECT_EQ (sf_restore_failure_get_category_reason (failure, SF_CATEGORY_SETTINGS),
+             SF_RESTORE_FAILURE_INSUFFICIENT_SPACE);
+  EXPECT_FALSE (sf_restore_failure_has_category (failure, SF_CATEGORY_CONTACTS));
+  sf_restore_failure_unref (failure);
+}
+
+TEST_F (RestoreEngineTest, ApplicationAnsweringLateKeepsItsExportAreaUntilTheNextOperation)
+{
+  RestoreEngine::setRestoreAnswerTimeout (500);
+  DBusMock exporter (G_BUS_TYPE_SESSION, "com.test.exporter", "/exporter", clientInterface);
+  exporter.add_method ("backup", "as", "y", "ret = dbus.Byte(0)");
+  exporter.add_method ("restore", "assas", "y",
+                       "time.sleep(2)\n"
+                       "home = os.environ['HOME']\n"
+                       "data = open(home + '/export/card.vcf', 'rb').read()\n"
+                       "open(home + '/imported', 'wb').write(data)\n"
+                       "ret = dbus.Byte(0)");
+  makeBackup (SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS);
+  const std::string card = "backed-up card " + random_bytes (64 * 1024, 1);
+
+  EXPECT_EQ (restore (), 200);
+  RestoreEngine::setRestoreAnswerTimeout (30000);
+  syncWithExporter ();
+  EXPECT_TRUE (current ("imported") == card) << "the late application still read its data";
+  EXPECT_FALSE (QFile::exists (home + "/mail")) << "an area of an application that answered goes";
+
+  /* The next backup starts without it. */
+  QVariantMap parameters{ { "name", "Backup1" }, { "notes", "" }, { "password", "" } };
+  BackupEngine *engine
+      = new BackupEngine (theBackend (), target, SF_CATEGORY_CONTACTS, owner.get (), parameters);
+  QSignalSpy spy (engine, &BackupEngine::backupEngineFinished);
+  engine->startBackup ();
+  EXPECT_FALSE (QFile::exists (home + "/export/card.vcf"));
+  ASSERT_TRUE (spy.wait (60000));
+  delete engine;
+  EXPECT_FALSE (QFile::exists (home + "/.safehold/kept-export-areas"));
 }

@@ -5,8 +5,10 @@
 #undef signals
 #include "sf-backend.h"
 #include "sf-target-fake.h"
+#include "sf-target-manager.h"
 #pragma pop_macro("signals")
 
+#include "BackupRestoreUtils.h"
 #include "EngineOwner.h"
 
 #include <QObject>
@@ -15,15 +17,15 @@
 
 #include <vector>
 
-/* Stands in for the main view: re-emits the backend's signals as Qt signals and removes backups
- * from one fake target. */
+/* Stands in for the main view: re-emits the backend's signals as Qt signals and removes backup
+ * folders as the main view does. */
 class TestOwner : public QObject, public EngineOwner
 {
   Q_OBJECT
   Q_INTERFACES (EngineOwner)
 
 public:
-  TestOwner (SfBackend *backend, SfTarget *target) : backend (backend), target (target)
+  explicit TestOwner (SfBackend *backend) : backend (backend)
   {
     handlers.push_back (g_signal_connect (
         backend, "error", G_CALLBACK (+[] (SfBackend *backend, GError *error, gpointer self) {
@@ -52,18 +54,15 @@ public:
     return backend;
   }
 
-  bool removeBackupByName (QString name) override
+  bool removeBackupFolder (SfTarget *target, QString name) override
   {
     removed << name;
-    SfBackupInfo *info = sf_target_get_backup_by_name (target, name.toUtf8 ().constData ());
-    if (info == NULL)
-      return false;
-    gboolean done = sf_target_remove_backup (target, info);
-    sf_backup_info_unref (info);
-    return done;
+    removedFrom << target;
+    return BackupRestoreUtils::removeBackupFolder (target, name);
   }
 
   QStringList removed;
+  QList<SfTarget *> removedFrom;
 
 Q_SIGNALS:
   void signalBackendError (SfBackend *backend, GError *error);
@@ -73,6 +72,5 @@ Q_SIGNALS:
 
 private:
   SfBackend *backend;
-  SfTarget *target;
   std::vector<gulong> handlers;
 };
