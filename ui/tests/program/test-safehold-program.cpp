@@ -322,7 +322,7 @@ TEST_F (SafeholdProgramTest, InterruptedBackupWrittenWholeIsKeptAndAnOlderOneIsN
   // Killed after the backup was described: the export area may already be emptied into it.
   const QString whole = home + "/MyDocs/.backups/Whole";
   writeFile (whole + "/contacts.zip", "the archive");
-  BackupLastStateInfo ().lockBackupInfo ("Whole");
+  BackupLastStateInfo ().lockBackupInfo ("Whole", home + "/MyDocs/.backups");
   {
     g_autoptr (GFile) dir = g_file_new_for_path (whole.toUtf8 ().constData ());
     g_autoptr (SfBackupInfo) info
@@ -340,7 +340,7 @@ TEST_F (SafeholdProgramTest, InterruptedBackupWrittenWholeIsKeptAndAnOlderOneIsN
 
   // A same-named backup described before the interrupted one began is the old one being
   // replaced: what lies there now is half new.
-  BackupLastStateInfo ().lockBackupInfo ("Whole");
+  BackupLastStateInfo ().lockBackupInfo ("Whole", home + "/MyDocs/.backups");
   {
     g_autoptr (GFile) dir = g_file_new_for_path (whole.toUtf8 ().constData ());
     g_autoptr (SfBackupInfo) info
