@@ -650,8 +650,9 @@ BackupMainView::removeBackupFolder (SfTarget *target, QString name)
 void
 BackupMainView::slotBackupCancelRequested ()
 {
-  if (!backupRunning || cancelQuery != nullptr || backupEngine == nullptr
-      || !backupEngine->isCancellable ())
+  /* An answered query lingers, hidden, until the event loop deletes it. */
+  if (!backupRunning || (cancelQuery != nullptr && cancelQuery->isVisible ())
+      || backupEngine == nullptr || !backupEngine->isCancellable ())
     return;
   TkMessageBox *query = BackupMessageBoxes::cancelBackupQuery (this);
   cancelQuery = query;

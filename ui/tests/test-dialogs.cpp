@@ -83,6 +83,8 @@ TEST (Dialogs, CloseAllSubWindowsRejectsEveryOpenDialogButTheInstallationsQuery)
 {
   ensureApplication ();
   MainView mainView;
+  /* Message boxes are drawn inside the window: they are seen only while it is. */
+  mainView.show ();
   SfBackupInfo *info = makeInfo ("Backup0", 1700000000);
   QList<QPointer<QDialog>> closed = {
     BackupMessageBoxes::cancelBackupQuery (&mainView),

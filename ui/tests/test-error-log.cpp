@@ -57,6 +57,7 @@ TEST (ErrorLog, DialogNamesTheFailedApplicationsWithAWarningSound)
 {
   ensureApplication ();
   QWidget mainView;
+  mainView.show ();
   FeedbackClientWrapper feedback (&mainView);
   BackupRestoreErrorUtils errors (&mainView, &feedback);
   QSignalSpy played (feedback.client (), &TkFeedback::played);

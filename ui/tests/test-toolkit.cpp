@@ -5,6 +5,8 @@
 #include "TkList.h"
 #include "TkMessageBox.h"
 #include "TkNotification.h"
+#include "TkSheet.h"
+#include "TkApplicationWindow.h"
 #include "offscreen-application.h"
 
 #include <QContextMenuEvent>
@@ -68,6 +70,44 @@ TEST (Toolkit, MessageBoxReportsTheStandardButtonAndItsRole)
   EXPECT_EQ (finished.at (2).at (0).toInt (), 0);
   EXPECT_EQ (accepted.count (), 1);
   EXPECT_EQ (rejected.count (), 2);
+}
+
+TEST (Toolkit, MessageBoxIsDrawnInsideTheWindowOverItsTopmostSheet)
+{
+  ensureApplication ();
+  TkApplicationWindow window;
+  window.show ();
+  auto *box = new TkMessageBox (QStringLiteral ("title"), QStringLiteral ("text"),
+                                QDialogButtonBox::Yes | QDialogButtonBox::No, &window);
+  box->setAttribute (Qt::WA_DeleteOnClose);
+  QPointer<TkMessageBox> guard (box);
+  box->appear ();
+  EXPECT_FALSE (box->isWindow ());
+  EXPECT_TRUE (box->isVisible ());
+  EXPECT_EQ (box->parentWidget (), &window);
+  EXPECT_EQ (box->geometry (), window.rect ());
+  QRect panel = box->panel ()->geometry ();
+  EXPECT_TRUE (box->rect ().contains (panel));
+  EXPECT_NEAR (panel.center ().y (), box->rect ().center ().y (), 2) << "centred";
+  QRect yes = box->button (QDialogButtonBox::Yes)->geometry ();
+  QRect no = box->button (QDialogButtonBox::No)->geometry ();
+  EXPECT_EQ (yes.top (), no.top ()) << "buttons in a row";
+  EXPECT_GT (yes.left (), no.right ()) << "the affirmative answer on the right";
+  box->button (QDialogButtonBox::No)->click ();
+  QCoreApplication::sendPostedEvents (nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE (guard.isNull ()) << "a closed box goes away";
+
+  /* Over a sheet, the box is drawn on the sheet, where the user looks. */
+  TkSheet sheet (&window);
+  sheet.appear ();
+  TkSheet later (&window);
+  later.appear ();
+  later.hide ();
+  TkMessageBox query (QStringLiteral ("t"), QStringLiteral ("q"), QDialogButtonBox::Ok, &window);
+  query.appear ();
+  EXPECT_EQ (query.parentWidget (), &sheet);
+  EXPECT_EQ (query.geometry (), sheet.rect ());
+  query.reject ();
 }
 
 TEST (Toolkit, ListTellsTapsFromLongPresses)

@@ -4,8 +4,20 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+namespace
+{
+/* Visible sheets, the last shown last. */
+QList<QPointer<TkSheet>> &
+shownSheets ()
+{
+  static QList<QPointer<TkSheet>> sheets;
+  return sheets;
+}
+} // namespace
 
 TkSheet::TkSheet (QWidget *parent)
     : QDialog (parent), title_ (new QLabel), acceptButton_ (new QPushButton),
@@ -61,6 +73,29 @@ TkSheet::showEvent (QShowEvent *event)
 {
   if (parentWidget () != nullptr)
     setGeometry (parentWidget ()->window ()->geometry ());
+  shownSheets ().removeAll (this);
+  shownSheets ().append (this);
   QDialog::showEvent (event);
   emit appeared ();
+}
+
+void
+TkSheet::hideEvent (QHideEvent *event)
+{
+  shownSheets ().removeAll (this);
+  QDialog::hideEvent (event);
+}
+
+TkSheet *
+TkSheet::topmostOver (QWidget *window)
+{
+  shownSheets ().removeAll (nullptr);
+  for (auto it = shownSheets ().crbegin (); it != shownSheets ().crend (); ++it)
+    {
+      TkSheet *sheet = *it;
+      if (sheet->isVisible () && sheet->parentWidget () != nullptr
+          && sheet->parentWidget ()->window () == window)
+        return sheet;
+    }
+  return nullptr;
 }

@@ -30,6 +30,9 @@ public:
     return body_;
   }
 
+  /* The sheet of window shown last and still visible, or null. */
+  static TkSheet *topmostOver (QWidget *window);
+
   /* Shows the sheet; desktops have no appear animation, so animated only names the wish. */
   void appear (bool animated = true);
 
@@ -38,6 +41,7 @@ signals:
 
 protected:
   void showEvent (QShowEvent *event) override;
+  void hideEvent (QHideEvent *event) override;
 
 private:
   QLabel *title_;
