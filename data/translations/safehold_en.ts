@@ -56,9 +56,12 @@
         <source>qtn_back_password</source>
         <translation>Password</translation>
     </message>
-    <message id="qtn_back_wrong_password">
+    <message id="qtn_back_wrong_password" numerus="yes">
         <source>qtn_back_wrong_password</source>
-        <translation>Wrong password, %1 attempts left</translation>
+        <translation>
+            <numerusform>Wrong password, %n attempt left</numerusform>
+            <numerusform>Wrong password, %n attempts left</numerusform>
+        </translation>
     </message>
     <message id="qtn_back_password_refused">
         <source>qtn_back_password_refused</source>
@@ -91,6 +94,22 @@
     <message id="qtn_back_restoretheseitems_tit">
         <source>qtn_back_restoretheseitems_tit</source>
         <translation>Restore backup?</translation>
+    </message>
+    <message id="qtn_back_restore_named_tit">
+        <source>qtn_back_restore_named_tit</source>
+        <translation>Restore %1?</translation>
+    </message>
+    <message id="qtn_back_restoring_tit">
+        <source>qtn_back_restoring_tit</source>
+        <translation>Restore</translation>
+    </message>
+    <message id="qtn_back_stop_backup">
+        <source>qtn_back_stop_backup</source>
+        <translation>Stop backup</translation>
+    </message>
+    <message id="qtn_back_continue_backup">
+        <source>qtn_back_continue_backup</source>
+        <translation>Continue</translation>
     </message>
     <message id="qtn_back_restoretheseitems">
         <source>qtn_back_restoretheseitems</source>

@@ -345,7 +345,8 @@ BackupMainView::listRestoreRequested (void *magic)
       return;
     }
   selectBackup (static_cast<SfBackupInfo *> (magic));
-  auto *query = new StartRestoreQueryDialog (this);
+  auto *query = new StartRestoreQueryDialog (
+      this, QString::fromUtf8 (sf_backup_info_get_name (static_cast<SfBackupInfo *> (magic))));
   connect (query, &QDialog::accepted, this, &BackupMainView::slotRestoreConfirmed);
   query->appear ();
 }

@@ -18,12 +18,17 @@ makeBox (QWidget *mainView, const QString &title, const QString &text,
   return box;
 }
 
+/* Ok and Cancel keep the codes callers check; every query answers Yes or No. */
 TkMessageBox *
 makeQuery (QWidget *mainView, const char *titleId, const char *textId,
            bool closedWithSubWindows = true)
 {
-  return makeBox (mainView, titleId != nullptr ? qtTrId (titleId) : QString (), qtTrId (textId),
-                  QDialogButtonBox::Ok | QDialogButtonBox::Cancel, closedWithSubWindows);
+  TkMessageBox *query
+      = makeBox (mainView, titleId != nullptr ? qtTrId (titleId) : QString (), qtTrId (textId),
+                 QDialogButtonBox::Ok | QDialogButtonBox::Cancel, closedWithSubWindows);
+  query->button (QDialogButtonBox::Ok)->setText (qtTrId ("qtn_comm_yes"));
+  query->button (QDialogButtonBox::Cancel)->setText (qtTrId ("qtn_comm_no"));
+  return query;
 }
 } // namespace
 
@@ -38,7 +43,11 @@ BackupMessageBoxes::closeWithSubWindows (QDialog *dialog, QObject *mainView)
 TkMessageBox *
 BackupMessageBoxes::cancelBackupQuery (QWidget *mainView)
 {
-  return makeQuery (mainView, nullptr, "qtn_back_cancel_backup");
+  /* Its buttons say what they do: a bare Cancel would mean going on. */
+  TkMessageBox *query = makeQuery (mainView, nullptr, "qtn_back_cancel_backup");
+  query->button (QDialogButtonBox::Ok)->setText (qtTrId ("qtn_back_stop_backup"));
+  query->button (QDialogButtonBox::Cancel)->setText (qtTrId ("qtn_back_continue_backup"));
+  return query;
 }
 
 TkMessageBox *

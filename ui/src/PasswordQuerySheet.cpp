@@ -101,8 +101,10 @@ PasswordQuerySheet::slotAcceptClicked ()
   TRACE ("Wrong password, attempt " + QString::number (attempts_));
   if (attempts_ < maxAttempts)
     {
-      message_->setText (qtTrId ("qtn_back_wrong_password").arg (attemptsLeft ()));
+      message_->setText (qtTrId ("qtn_back_wrong_password", attemptsLeft ()));
       message_->show ();
+      /* The field was emptied: the next try is typed there. */
+      field_->setFocus ();
       return;
     }
   TkBanner::showText (mainView_, qtTrId ("qtn_back_password_refused"));

@@ -1,7 +1,7 @@
 #include "RestoreProcessSheet.h"
 
 RestoreProcessSheet::RestoreProcessSheet (QWidget *parent)
-    : ProcessSheet ("qtn_back_backuprestoretitle", "qtn_back_restoring", parent)
+    : ProcessSheet ("qtn_back_restoring_tit", "qtn_back_restoring", parent)
 {
 }
 

@@ -8,5 +8,6 @@ class StartRestoreQueryDialog : public TkMessageBox
   Q_OBJECT
 
 public:
-  explicit StartRestoreQueryDialog (QWidget *mainView);
+  /* name is the chosen backup's, named in the question. */
+  explicit StartRestoreQueryDialog (QWidget *mainView, const QString &name = QString ());
 };

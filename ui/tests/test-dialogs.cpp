@@ -142,8 +142,19 @@ TEST (Dialogs, QueriesSayWhatTheyAsk)
   EXPECT_EQ (text (103), qtTrId ("qtn_back_backupinterrupted"));
   EXPECT_EQ (text (200), qtTrId ("qtn_back_backupinterrupted"));
 
+  /* One wording: Yes / No, or buttons that say what they do. */
+  TkMessageBox *battery = BackupMessageBoxes::lowBatteryBackupQuery (&mainView);
+  EXPECT_EQ (battery->button (QDialogButtonBox::Ok)->text (), "Yes");
+  EXPECT_EQ (battery->button (QDialogButtonBox::Cancel)->text (), "No");
+  delete battery;
+  StartRestoreQueryDialog *restore = new StartRestoreQueryDialog (&mainView, "Backup3");
+  EXPECT_EQ (restore->title (), "Restore Backup3?");
+  delete restore;
+
   TkMessageBox *cancel = BackupMessageBoxes::cancelBackupQuery (&mainView);
   EXPECT_TRUE (cancel->title ().isEmpty ());
+  EXPECT_EQ (cancel->button (QDialogButtonBox::Ok)->text (), "Stop backup");
+  EXPECT_EQ (cancel->button (QDialogButtonBox::Cancel)->text (), "Continue");
   QSignalSpy finished (cancel, &QDialog::finished);
   cancel->appear ();
   cancel->button (QDialogButtonBox::Ok)->click ();
@@ -373,6 +384,7 @@ TEST (ProcessSheets, ProgressFinishAndCancel)
   EXPECT_EQ (quiet.count (), 0);
 
   RestoreProcessSheet restore (&mainView);
+  EXPECT_EQ (restore.title (), "Restore");
   QSignalSpy restoreCancel (&restore, &ProcessSheet::cancelRequested);
   EXPECT_EQ (restore.label (), qtTrId ("qtn_back_restoring"));
   restore.appear ();
@@ -420,8 +432,13 @@ TEST (PasswordQuerySheet, AsksAgainAfterAWrongPasswordAndGivesUpAfterThree)
   sheet.acceptButton ()->click ();
   EXPECT_TRUE (sheet.isVisible ());
   EXPECT_EQ (sheet.attemptsLeft (), 2);
-  EXPECT_EQ (labelText (&sheet, "tkInlineMessage"), qtTrId ("qtn_back_wrong_password").arg (2));
+  EXPECT_EQ (labelText (&sheet, "tkInlineMessage"), "Wrong password, 2 attempts left");
   EXPECT_TRUE (field->text ().isEmpty ());
+  EXPECT_EQ (sheet.focusWidget (), field) << "the next try is typed in the field";
+  sheet.acceptButton ()->setFocus ();
+  sheet.acceptButton ()->click ();
+  EXPECT_EQ (labelText (&sheet, "tkInlineMessage"), "Wrong password, 1 attempt left");
+  EXPECT_EQ (sheet.focusWidget (), field);
   field->setText (QStringLiteral ("right"));
   QTest::keyClick (field, Qt::Key_Return);
   ASSERT_EQ (given.count (), 1);
