@@ -34,8 +34,12 @@ englishCatalogue ()
         if (reader.name () == QLatin1String ("message"))
           id = reader.attributes ().value ("id").toString ();
         else if (reader.name () == QLatin1String ("translation") && !id.isEmpty ())
-          texts.insert (id, reader.readElementText ());
+          /* Plural forms are child elements: skipped, so that the reading goes on past them. */
+          texts.insert (id, reader.readElementText (QXmlStreamReader::SkipChildElements));
       }
+  /* A catalogue read only in part would leave later IDs unchecked. */
+  if (reader.hasError ())
+    texts.clear ();
   return texts;
 }
 
