@@ -199,7 +199,7 @@ wipe
 echo "2. Wiped: the address book emptied, system.db overwritten, accounts.db removed."
 tap 240 215 # the backup in the list
 tap 240 735 # Restore
-tap 78 343  # Yes
+tap 340 492 # Yes, on the right of the box drawn over the sheet
 wait_trace "Restore finished, status code" 0
 echo "3. Restored from the list:"
 # The program asks for the restart two seconds after the restore and, with the restart switched

@@ -45,7 +45,7 @@ TEST (Catalogue, EveryIdOfTheProgramHasAnEnglishText)
   QString catalogue = readAll (QStringLiteral (SAFEHOLD_SOURCE_DIR)
                                + QStringLiteral ("/data/translations/safehold_en.ts"));
   QSet<QString> listed;
-  QRegularExpression message (QStringLiteral ("<message id=\"(qtn_[a-z0-9_]+)\">"));
+  QRegularExpression message (QStringLiteral ("<message id=\"(qtn_[a-z0-9_]+)\"[^>]*>"));
   for (const QRegularExpressionMatch &match : message.globalMatch (catalogue))
     listed.insert (match.captured (1));
 
