@@ -9,14 +9,19 @@
 #include "TkElidedLabel.h"
 #include "Tracing.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QDateTime>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 namespace
 {
+/* The notes view grows with its text up to a third of the screen, then scrolls. */
+const int notesMaxHeight = 280;
+
 QLabel *
 infoLabel (const QString &text, const char *name)
 {
@@ -25,6 +30,30 @@ infoLabel (const QString &text, const char *name)
   label->setTextFormat (Qt::PlainText);
   label->setWordWrap (true);
   return label;
+}
+
+/* The whole notes of a backup, read-only. Notes come from cards: set as plain text, never markup,
+ * and wrapped anywhere, so that a long word cannot widen the sheet; a long note scrolls. */
+QTextEdit *
+notesView (const QString &notes)
+{
+  auto *view = new QTextEdit;
+  view->setObjectName (QStringLiteral ("notesView"));
+  view->setReadOnly (true);
+  view->setAcceptRichText (false);
+  view->setPlainText (notes);
+  view->setWordWrapMode (QTextOption::WrapAtWordBoundaryOrAnywhere);
+  view->setFrameShape (QFrame::NoFrame);
+  view->setHorizontalScrollBarPolicy (Qt::ScrollBarAlwaysOff);
+  view->viewport ()->setAutoFillBackground (false);
+  view->setTextInteractionFlags (Qt::TextSelectableByMouse);
+  QObject::connect (view->document ()->documentLayout (),
+                    &QAbstractTextDocumentLayout::documentSizeChanged, view,
+                    [view] (const QSizeF &size) {
+                      view->setFixedHeight (
+                          qMin (notesMaxHeight, int (size.height ()) + 2 * view->frameWidth ()));
+                    });
+  return view;
 }
 } // namespace
 
@@ -42,6 +71,9 @@ BackupItemDialog::BackupItemDialog (SfBackupInfo *info, QWidget *mainView)
   auto *name = new TkElidedLabel (QString::fromUtf8 (sf_backup_info_get_name (info_)));
   name->setObjectName (QStringLiteral ("nameLabel"));
   bodyLayout ()->addWidget (name);
+  QString notes = QString::fromUtf8 (sf_backup_info_get_notes (info_)).trimmed ();
+  if (!notes.isEmpty ())
+    bodyLayout ()->addWidget (notesView (notes));
   bodyLayout ()->addWidget (infoLabel (locale.toString (made, QLocale::ShortFormat), "timeLabel"));
   bodyLayout ()->addWidget (
       infoLabel (qtTrId ("qtn_comm_kilobytes").arg (locale.toString (qulonglong (bytes / 1024))),

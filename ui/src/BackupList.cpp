@@ -5,6 +5,7 @@
 
 #include "TkElidedLabel.h"
 #include "TkList.h"
+#include "TkLockIcon.h"
 #include "Tracing.h"
 
 #include <QDateTime>
@@ -19,6 +20,8 @@ namespace
 {
 const char *const drillDownIcon = "icon-m-common-drilldown-arrow-inverse";
 const char *const protectedIcon = "icon-m-common-locked";
+/* More than a cell's line holds; the rest of a long note is never measured. */
+const int notesLineChars = 256;
 
 class BackupCellCreator : public TkCellCreator
 {
@@ -39,6 +42,16 @@ public:
     auto *subtitle = new QLabel (QLocale ().toString (made, QLocale::ShortFormat));
     subtitle->setObjectName (QStringLiteral ("subtitle"));
     subtitle->setTextFormat (Qt::PlainText);
+    /* Notes come from the card as well: one plain line, cut at the cell's end. */
+    QString notes
+        = QString::fromUtf8 (sf_backup_info_get_notes (info)).trimmed ().left (notesLineChars);
+    TkElidedLabel *notesLine = nullptr;
+    if (!notes.isEmpty ())
+      {
+        notesLine = new TkElidedLabel (notes);
+        notesLine->setObjectName (QStringLiteral ("notes"));
+        notesLine->setElideMode (Qt::ElideRight);
+      }
     auto *progress = new QProgressBar;
     progress->setObjectName (QStringLiteral ("progress"));
     progress->setRange (0, 100);
@@ -49,12 +62,14 @@ public:
     if (sf_backup_info_get_is_protected (info))
       {
         /* A protected backup asks for its password before it is restored. */
-        auto *lock = new QLabel (QStringLiteral ("\U0001F512"));
+        auto *lock = new TkLockIcon (qtTrId ("qtn_back_protected"));
         lock->setObjectName (QLatin1String (protectedIcon));
         heading->addWidget (lock);
       }
     heading->addStretch (1);
     texts->addLayout (heading);
+    if (notesLine != nullptr)
+      texts->addWidget (notesLine);
     texts->addWidget (subtitle);
     texts->addWidget (progress);
     auto *icon = new QLabel (QStringLiteral ("\u203a"));

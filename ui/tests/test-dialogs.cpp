@@ -13,7 +13,10 @@
 #include "SSUBackupFinishedView.h"
 #include "StartRestoreQueryDialog.h"
 #include "TkBanner.h"
+#include "TkApplicationWindow.h"
+#include "TkElidedLabel.h"
 #include "TkList.h"
+#include "TkLockIcon.h"
 #include "offscreen-application.h"
 
 #include <QContextMenuEvent>
@@ -29,6 +32,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <gtest/gtest.h>
 
 namespace
@@ -52,6 +57,28 @@ makeInfo (const char *name, gint32 timestamp)
                                            SF_BACKUP_INFO_FORMAT, SF_CATEGORY_CONTACTS);
   sf_backup_info_set_data_amount (info, SF_CATEGORY_CONTACTS, 10 * 1024 * 1024, 3);
   return info;
+}
+
+/* A protected backup record carrying notes; the caller owns the reference. */
+SfBackupInfo *
+makeNotedInfo (const char *name, const char *notes)
+{
+  g_autofree gchar *path = g_build_filename (g_get_home_dir (), name, NULL);
+  g_autoptr (GFile) directory = g_file_new_for_path (path);
+  return sf_backup_info_new (directory, 1700000000, TRUE, NULL, "1.0", notes, SF_BACKUP_INFO_FORMAT,
+                             SF_CATEGORY_CONTACTS);
+}
+
+/* How many pixels of widget differ from its top-left pixel, as it paints itself. */
+int
+paintedPixels (QWidget *widget)
+{
+  QImage image = widget->grab ().toImage ();
+  int painted = 0;
+  for (int y = 0; y < image.height (); y++)
+    for (int x = 0; x < image.width (); x++)
+      painted += image.pixel (x, y) != image.pixel (0, 0);
+  return painted;
 }
 
 template <typename T>
@@ -350,6 +377,92 @@ TEST (BackupList, TapsAndObjectMenuNameTheirBackup)
   list.setBackups ({});
   sf_backup_info_unref (first);
   sf_backup_info_unref (second);
+}
+
+/* The lock is drawn, whatever fonts the machine has, and named for screen readers; notes are the
+ * cell's second line, one plain line cut at the cell's end, and the cell keeps a touch height. */
+TEST (BackupList, ShowsADrawnLockAndTheNotesOnOneLine)
+{
+  ensureApplication ();
+  MainView mainView;
+  const QString hostile = QStringLiteral ("<b>Before</b> the trip\nsecond\u2028third\rfourth ")
+                          + QString (300, QLatin1Char ('w'));
+  SfBackupInfo *noted = makeNotedInfo ("Backup1", hostile.toUtf8 ().constData ());
+  SfBackupInfo *bare = makeNotedInfo ("Backup0", "");
+  BackupList list (&mainView);
+  list.setBackups ({ noted, bare });
+  list.resize (480, 700);
+  mainView.resize (480, 700);
+  mainView.show ();
+  ASSERT_TRUE (QTest::qWaitForWindowExposed (&mainView));
+  auto *tkList = list.findChild<TkList *> ();
+
+  for (int row : { 0, 1 })
+    {
+      auto *lock = tkList->cell (row)->findChild<TkLockIcon *> ("icon-m-common-locked");
+      ASSERT_NE (lock, nullptr) << row;
+      EXPECT_EQ (lock->accessibleName (), qtTrId ("qtn_back_protected"));
+      EXPECT_NE (lock->accessibleName (), QStringLiteral ("qtn_back_protected"));
+      EXPECT_TRUE (lock->isVisible ());
+      EXPECT_GT (paintedPixels (lock), lock->width () * lock->height () / 4)
+          << "the lock is painted, not left to a font";
+    }
+
+  auto *notes = tkList->cell (0)->findChild<TkElidedLabel *> ("notes");
+  ASSERT_NE (notes, nullptr);
+  EXPECT_TRUE (notes->isVisible ());
+  EXPECT_EQ (notes->textFormat (), Qt::PlainText);
+  /* Second line: below the name, above the date. */
+  auto *title = tkList->cell (0)->findChild<QWidget *> ("title");
+  auto *subtitle = tkList->cell (0)->findChild<QWidget *> ("subtitle");
+  EXPECT_GT (notes->y (), title->y ());
+  EXPECT_LT (notes->y (), subtitle->y ());
+  EXPECT_LE (notes->x () + notes->width (), tkList->cell (0)->width ());
+  QString shown = TkElidedLabel::elided (notes->text (), notes, notes->width (), Qt::ElideRight);
+  EXPECT_TRUE (shown.startsWith ("<b>Before</b> the trip second third fourth"))
+      << shown.toStdString ();
+  EXPECT_TRUE (shown.endsWith (QChar (0x2026))) << shown.toStdString ();
+  EXPECT_LE (QFontMetrics (notes->font ()).horizontalAdvance (shown), notes->width ());
+  EXPECT_EQ (tkList->cell (1)->findChild<TkElidedLabel *> ("notes"), nullptr)
+      << "no empty line for a backup without notes";
+  EXPECT_LE (tkList->cell (0)->height (), 100) << "a comfortable touch height, no more";
+  EXPECT_GE (tkList->cell (0)->height (), 88);
+
+  list.setBackups ({});
+  sf_backup_info_unref (noted);
+  sf_backup_info_unref (bare);
+}
+
+/* The item sheet shows the whole notes as plain text, wrapped within the screen. */
+TEST (BackupItemDialog, ShowsTheWholeNotesAsPlainTextWithinTheScreen)
+{
+  ensureApplication ();
+  MainView mainView;
+  const QString hostile = QStringLiteral ("<b>Before</b> <img src=\"/tmp/p.png\"> the trip\n")
+                          + QString (400, QLatin1Char ('w'));
+  SfBackupInfo *info = makeNotedInfo ("Backup3", hostile.toUtf8 ().constData ());
+  mainView.resize (TkApplicationWindow::phoneSize ());
+  BackupItemDialog dialog (info, &mainView);
+  dialog.appear ();
+  ASSERT_TRUE (QTest::qWaitForWindowExposed (&dialog));
+  auto *notes = dialog.findChild<QTextEdit *> ("notesView");
+  ASSERT_NE (notes, nullptr);
+  EXPECT_TRUE (notes->isVisible ());
+  EXPECT_EQ (notes->toPlainText (), hostile);
+  EXPECT_TRUE (notes->isReadOnly ());
+  EXPECT_FALSE (notes->document ()->toHtml ().contains ("<img")) << "never markup";
+  EXPECT_EQ (dialog.width (), TkApplicationWindow::phoneSize ().width ())
+      << "a long word does not widen the sheet";
+  EXPECT_LE (notes->document ()->idealWidth (), notes->viewport ()->width () + 1);
+  EXPECT_GT (notes->height (), QFontMetrics (notes->font ()).height () * 3)
+      << "the wrapped lines are shown";
+  dialog.cancelButton ()->click ();
+  sf_backup_info_unref (info);
+
+  SfBackupInfo *bare = makeNotedInfo ("Backup4", "");
+  BackupItemDialog plain (bare, &mainView);
+  EXPECT_EQ (plain.findChild<QTextEdit *> ("notesView"), nullptr);
+  sf_backup_info_unref (bare);
 }
 
 TEST (ProcessSheets, ProgressFinishAndCancel)

@@ -18,6 +18,21 @@ TkElidedLabel::TkElidedLabel (const QString &text, QWidget *parent) : QLabel (te
   setWordWrap (false);
 }
 
+void
+TkElidedLabel::setElideMode (Qt::TextElideMode mode)
+{
+  mode_ = mode;
+  update ();
+}
+
+QSize
+TkElidedLabel::sizeHint () const
+{
+  QMargins margins = contentsMargins ();
+  return QSize (QLabel::sizeHint ().width (),
+                QFontMetrics (font ()).height () + margins.top () + margins.bottom ());
+}
+
 QSize
 TkElidedLabel::minimumSizeHint () const
 {
@@ -29,13 +44,18 @@ TkElidedLabel::minimumSizeHint () const
 }
 
 QString
-TkElidedLabel::elided (const QString &text, QWidget *widget, int width)
+TkElidedLabel::elided (const QString &text, QWidget *widget, int width, Qt::TextElideMode mode)
 {
   widget->ensurePolished ();
-  /* Line breaks of a hostile name would otherwise pass the one-line measure. */
+  /* Line breaks of a hostile name or note (\n, \r, U+2028, U+2029 and the like) would otherwise
+   * pass the one-line measure and draw a second line. */
   QString line = text;
-  line.replace (QLatin1Char ('\n'), QLatin1Char (' '));
-  return QFontMetrics (widget->font ()).elidedText (line, Qt::ElideMiddle, width);
+  for (QChar &character : line)
+    if (character.category () == QChar::Other_Control
+        || character.category () == QChar::Separator_Line
+        || character.category () == QChar::Separator_Paragraph)
+      character = QLatin1Char (' ');
+  return QFontMetrics (widget->font ()).elidedText (line, mode, width);
 }
 
 QString
@@ -49,7 +69,7 @@ TkElidedLabel::paintEvent (QPaintEvent *)
 {
   QPainter painter (this);
   QRect area = contentsRect ();
-  QString shown = elided (text (), this, area.width ());
+  QString shown = elided (text (), this, area.width (), mode_);
   style ()->drawItemText (&painter, area,
                           QStyle::visualAlignment (layoutDirection (), alignment ()), palette (),
                           isEnabled (), shown, foregroundRole ());
