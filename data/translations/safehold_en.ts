@@ -40,6 +40,10 @@
         <source>qtn_back_passwords_differ</source>
         <translation>The passwords do not match</translation>
     </message>
+    <message id="qtn_back_backup_created">
+        <source>qtn_back_backup_created</source>
+        <translation>%1 created</translation>
+    </message>
     <message id="qtn_back_protected">
         <source>qtn_back_protected</source>
         <translation>Protected</translation>

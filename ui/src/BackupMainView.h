@@ -280,6 +280,8 @@ private:
   QList<SfBackupInfo *> backups;
   QString pendingNote;
   QString pendingPassword;
+  /* The name of the backup started from the window, for the word said when it is done. */
+  QString runningBackupName;
   QHash<QString, QString> translationCache;
   QPointer<QDialog> closeDialog;
 

@@ -216,7 +216,8 @@ BackupMainView::startBackup (const QString &notes)
       backupRunning = false;
       return;
     }
-  QVariantMap description{ { QStringLiteral ("name"), nextBackupName () },
+  runningBackupName = nextBackupName ();
+  QVariantMap description{ { QStringLiteral ("name"), runningBackupName },
                            { QStringLiteral ("notes"), notes },
                            { QStringLiteral ("password"), pendingPassword } };
   pendingPassword.clear ();
@@ -274,7 +275,10 @@ BackupMainView::slotBackupEngineFinished (int statusCode)
   if (!exiting)
     setupBackupsInfo ();
   if (statusCode == backupCompleted)
-    errorUtils->showBackupErrorDialogIfNeeded ();
+    {
+      TkBanner::showText (this, qtTrId ("qtn_back_backup_created").arg (runningBackupName));
+      errorUtils->showBackupErrorDialogIfNeeded ();
+    }
   else if (statusCode != backupCancelled)
     {
       TkMessageBox *box = BackupMessageBoxes::operationInterruptedDialog (

@@ -10,6 +10,7 @@
 #include "RestoreEngine.h"
 #include "StartRestoreQueryDialog.h"
 #include "TkBanner.h"
+#include "TkLockIcon.h"
 #include "UsbModeWatcher.h"
 #include "test-data.h"
 
@@ -81,6 +82,36 @@ TEST_F (MainView, BackupsFromTheSheetAreNamedInTurnAndListedNewestFirst)
   EXPECT_EQ (view->findChild<BackupList *> ()->count (), 2);
   EXPECT_STREQ (sf_backup_info_get_notes (view->currentBackups ().constLast ()), "first");
   EXPECT_EQ (readFile (home + "/settings.db"), "settings") << "read in place, never removed";
+}
+
+/* A backup that is made is named in a banner; one that failed or was cancelled gets none. */
+TEST_F (MainView, BannerNamesTheBackupMadeAndOnlyThatOne)
+{
+  auto banners = [this] () {
+    QStringList texts;
+    for (TkBanner *banner : view->findChildren<TkBanner *> ())
+      if (banner->isVisible ())
+        texts << banner->text ();
+    return texts;
+  };
+  configure ();
+  writeFile (home + "/export/card.vcf", "BEGIN:VCARD");
+  writeFile (home + "/settings.db", "settings");
+  openView ();
+  startFromSheet ("first");
+  ASSERT_EQ (finishBackup (), 100);
+  EXPECT_EQ (banners (), QStringList{ qtTrId ("qtn_back_backup_created").arg ("Backup0") });
+  EXPECT_EQ (banners (), QStringList{ "Backup0 created" }) << "the catalogue's words";
+  for (TkBanner *banner : view->findChildren<TkBanner *> ())
+    banner->close ();
+  QCoreApplication::sendPostedEvents (nullptr, QEvent::DeferredDelete);
+
+  for (int status : { 101, 102, 103 })
+    {
+      view->slotBackupEngineFinished (status);
+      QCoreApplication::processEvents ();
+      EXPECT_EQ (banners (), QStringList{}) << status;
+    }
 }
 
 TEST_F (MainView, MassStorageWhileIdleShowsNoActivityButNotDuringABackup)
@@ -244,7 +275,7 @@ TEST_F (MainView, ProtectedBackupIsMarkedAndRestoresOnlyWithItsPassword)
   ASSERT_EQ (listedNames (), QStringList{ "Backup0" });
   SfBackupInfo *info = view->currentBackups ().constFirst ();
   EXPECT_TRUE (sf_backup_info_get_is_protected (info));
-  EXPECT_NE (view->findChild<BackupList *> ()->findChild<QLabel *> ("icon-m-common-locked"),
+  EXPECT_NE (view->findChild<BackupList *> ()->findChild<TkLockIcon *> ("icon-m-common-locked"),
              nullptr);
 
   writeFile (home + "/settings.db", "changed since");
