@@ -21,3 +21,12 @@ sf_i18n_translate (const gchar *logical_id)
   sf_i18n_init ();
   return g_dgettext (GETTEXT_PACKAGE, logical_id);
 }
+
+const gchar *
+sf_i18n_translate_plural (const gchar *singular, const gchar *plural, gulong count)
+{
+  g_return_val_if_fail (singular != NULL, NULL);
+  g_return_val_if_fail (plural != NULL, NULL);
+  sf_i18n_init ();
+  return g_dngettext (GETTEXT_PACKAGE, singular, plural, count);
+}

@@ -12,4 +12,9 @@ void sf_i18n_init (void);
  * from the catalogue, for the life of the process. Any thread. */
 const gchar *sf_i18n_translate (const gchar *logical_id);
 
+/* The form of a counted text for count in the user's language, singular and plural being the
+ * English forms (which are also what is shown without a catalogue). Borrowed from the catalogue
+ * or the arguments. Any thread. */
+const gchar *sf_i18n_translate_plural (const gchar *singular, const gchar *plural, gulong count);
+
 G_END_DECLS

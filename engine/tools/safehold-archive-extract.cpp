@@ -7,6 +7,7 @@
 
 #include "sf-archiver-zip.h"
 #include "sf-error.h"
+#include "sf-i18n.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -434,12 +435,19 @@ chosen_categories (SfBackupInfo *info, const ArchiveOptions &options)
 void
 print_summary (const Extraction *extraction)
 {
-  printf ("%u files extracted to %s", extraction->written, extraction->dest.c_str ());
+  printf (sf_i18n_translate_plural ("%u file extracted to %s", "%u files extracted to %s",
+                                    extraction->written),
+          extraction->written, extraction->dest.c_str ());
   if (extraction->existing > 0)
-    printf ("; %u existing files kept (give --overwrite to replace them)", extraction->existing);
+    printf (sf_i18n_translate_plural ("; %u existing file kept (give --overwrite to replace it)",
+                                      "; %u existing files kept (give --overwrite to replace them)",
+                                      extraction->existing),
+            extraction->existing);
+  guint failed = extraction->not_written - extraction->existing;
   if (extraction->not_written > extraction->existing)
-    printf ("; %u files not extracted (see the messages above)",
-            extraction->not_written - extraction->existing);
+    printf (sf_i18n_translate_plural ("; %u file not extracted (see the messages above)",
+                                      "; %u files not extracted (see the messages above)", failed),
+            failed);
   printf ("\n");
 }
 

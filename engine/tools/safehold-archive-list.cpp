@@ -2,6 +2,8 @@
 
 #include "safehold-archive.h"
 
+#include "sf-i18n.h"
+
 #include <cstdio>
 
 namespace
@@ -36,16 +38,26 @@ format_size (guint64 size)
   return text;
 }
 
+/* "1 byte", "1234 bytes". */
+std::string
+exact_size (guint64 size)
+{
+  g_autofree gchar *number = g_strdup_printf ("%" G_GUINT64_FORMAT, size);
+  g_autofree gchar *text = g_strdup_printf (
+      sf_i18n_translate_plural ("%s byte", "%s bytes", (gulong)MIN (size, G_MAXULONG)), number);
+  return text;
+}
+
 void
 print_backup_line (SfBackupInfo *info, int name_width)
 {
   guint32 categories = sf_backup_info_get_categories (info);
   guint32 files = sf_backup_info_get_num_files_for_categories (info, categories);
-  printf ("%-*s  %s  %10s  %6u %s  %s%s\n", name_width,
+  printf ("%-*s  %s  %10s  %6u %-5s  %s%s\n", name_width,
           archive_escape (sf_backup_info_get_name (info)).c_str (),
           archive_format_time (sf_backup_info_get_timestamp (info)).c_str (),
           format_size (sf_backup_info_get_size_for_categories (info, categories)).c_str (), files,
-          files == 1 ? "file " : "files", category_names (info).c_str (),
+          sf_i18n_translate_plural ("file", "files", files), category_names (info).c_str (),
           sf_backup_info_get_is_protected (info) ? "  protected" : "");
 }
 } // namespace
@@ -152,9 +164,11 @@ archive_show (const ArchiveOptions &options)
   printf ("Protected:      %s\n", sf_backup_info_get_is_protected (info) ? "yes" : "no");
   printf ("Notes:          %s\n",
           archive_escape (or_dash (sf_backup_info_get_notes (info))).c_str ());
-  printf ("Total:          %s in %u files\n",
+  guint32 total_files = sf_backup_info_get_num_files_for_categories (info, categories);
+  printf (sf_i18n_translate_plural ("Total:          %s in %u file\n",
+                                    "Total:          %s in %u files\n", total_files),
           format_size (sf_backup_info_get_size_for_categories (info, categories)).c_str (),
-          sf_backup_info_get_num_files_for_categories (info, categories));
+          total_files);
   printf ("Categories:\n");
   for (gint index = 0; index < SF_CATEGORY_COUNT; index++)
     {
@@ -164,9 +178,9 @@ archive_show (const ArchiveOptions &options)
       guint64 size = 0;
       guint32 files = 0;
       sf_backup_info_get_data_amount (info, category, &size, &files);
-      printf ("  %-22s %10s  %6u %s  (%" G_GUINT64_FORMAT " bytes)\n",
-              sf_category_to_string (category), format_size (size).c_str (), files,
-              files == 1 ? "file " : "files", size);
+      printf ("  %-22s %10s  %6u %-5s  (%s)\n", sf_category_to_string (category),
+              format_size (size).c_str (), files, sf_i18n_translate_plural ("file", "files", files),
+              exact_size (size).c_str ());
     }
   return ARCHIVE_STATUS_OK;
 }
