@@ -535,7 +535,8 @@ parse_location_entry (xmlNode *entry, const ParseContext &context,
   return TRUE;
 }
 
-/* The expanded paths of the file's location elements, wherever they stand among its entries. */
+/* The expanded paths of the file's location elements, wherever they stand among its entries.
+ * A path that cannot be expanded is reported once, when its own entry is read. */
 std::vector<std::string>
 own_location_paths (xmlNode *locations)
 {
@@ -544,7 +545,7 @@ own_location_paths (xmlNode *locations)
        node = find_element (node->next, "location"))
     {
       g_autofree gchar *text = element_text (node);
-      g_autofree gchar *path = sf_utils_expand_path (text);
+      g_autofree gchar *path = sf_utils_expand_path_silently (text);
       if (path != NULL)
         paths.push_back (path);
     }

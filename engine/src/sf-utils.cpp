@@ -112,8 +112,10 @@ sf_utils_shutdown_gconfd (void)
   SF_LOG_DEBUG ("*********** GCONF KILLING ENABLE LATER IF NEEDED *****************");
 }
 
+namespace
+{
 gchar *
-sf_utils_expand_path (const gchar *text)
+expand_path (const gchar *text, gboolean report)
 {
   if (text == NULL)
     return NULL;
@@ -126,14 +128,16 @@ sf_utils_expand_path (const gchar *text)
       rest = path + strlen ("$HOME");
       if (rest[0] != '/')
         {
-          SF_LOG_WARNING ("Path after $HOME must be absolute (%s).", text);
+          if (report)
+            SF_LOG_WARNING ("Path after $HOME must be absolute (%s).", text);
           return NULL;
         }
       home = g_get_home_dir ();
     }
   else if (rest[0] != '/')
     {
-      SF_LOG_WARNING ("Path must be absolute (%s).", text);
+      if (report)
+        SF_LOG_WARNING ("Path must be absolute (%s).", text);
       return NULL;
     }
 
@@ -141,6 +145,19 @@ sf_utils_expand_path (const gchar *text)
   g_autofree gchar *trimmed
       = g_strndup (rest, length > 0 && rest[length - 1] == '/' ? length - 1 : length);
   return home != NULL ? g_strconcat (home, trimmed, NULL) : g_steal_pointer (&trimmed);
+}
+} // namespace
+
+gchar *
+sf_utils_expand_path (const gchar *text)
+{
+  return expand_path (text, TRUE);
+}
+
+gchar *
+sf_utils_expand_path_silently (const gchar *text)
+{
+  return expand_path (text, FALSE);
 }
 
 const gchar *

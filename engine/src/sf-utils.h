@@ -13,8 +13,11 @@ void sf_utils_reboot (void);
 void sf_utils_suggest_gconf_sync (void);
 /* Main thread. */
 void sf_utils_shutdown_gconfd (void);
-/* Returns a copy (g_free) or NULL. Any thread. */
+/* Returns a copy (g_free) or NULL, warning why. Any thread. */
 gchar *sf_utils_expand_path (const gchar *text);
+/* The same without the warning, for a path that is reported where it is used. Returns a copy
+ * (g_free) or NULL. Any thread. */
+gchar *sf_utils_expand_path_silently (const gchar *text);
 /* Borrowed, for the life of the process. Any thread. */
 const gchar *sf_utils_get_software_version (void);
 /* Returns a copy (g_free). Any thread. */

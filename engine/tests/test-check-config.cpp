@@ -10,6 +10,7 @@ struct ToolRun
 {
   std::string output;
   int status;
+  std::string error;
 };
 
 /* data_dir is what SAFEHOLD_DATA_DIR says, NULL for unset. */
@@ -22,6 +23,7 @@ check_config (std::vector<std::string> arguments, const gchar *data_dir = NULL)
     argv.push_back (argument.data ());
   argv.push_back (NULL);
   g_autofree gchar *output = NULL;
+  g_autofree gchar *error_output = NULL;
   gint wait_status = 0;
   g_autoptr (GError) error = NULL;
   gchar **environment = g_get_environ ();
@@ -29,10 +31,11 @@ check_config (std::vector<std::string> arguments, const gchar *data_dir = NULL)
                     ? g_environ_setenv (environment, "SAFEHOLD_DATA_DIR", data_dir, TRUE)
                     : g_environ_unsetenv (environment, "SAFEHOLD_DATA_DIR");
   EXPECT_TRUE (g_spawn_sync (NULL, argv.data (), environment, G_SPAWN_DEFAULT, NULL, NULL, &output,
-                             NULL, &wait_status, &error))
+                             &error_output, &wait_status, &error))
       << error->message;
   g_strfreev (environment);
-  return { output != NULL ? output : "", WIFEXITED (wait_status) ? WEXITSTATUS (wait_status) : -1 };
+  return { output != NULL ? output : "", WIFEXITED (wait_status) ? WEXITSTATUS (wait_status) : -1,
+           error_output != NULL ? error_output : "" };
 }
 
 TEST (CheckConfigTest, AcceptsEveryShippedSample)
@@ -102,6 +105,67 @@ TEST (CheckConfigTest, ReportsWhyAFileIsRejected)
 
   g_autofree gchar *command = g_strdup_printf ("rm -rf '%s'", directory);
   g_spawn_command_line_sync (command, NULL, NULL, NULL, NULL);
+}
+
+/* How often text stands in output. */
+size_t
+occurrences (const std::string &output, const std::string &text)
+{
+  size_t count = 0;
+  for (size_t at = output.find (text); at != std::string::npos; at = output.find (text, at + 1))
+    count++;
+  return count;
+}
+
+/* A location that cannot be expanded is reported once, for a file of the system and for a
+ * third-party one alike. */
+TEST (CheckConfigTest, EachProblemIsReportedOnce)
+{
+  g_autofree gchar *directory = g_dir_make_tmp ("check-XXXXXX", NULL);
+  std::string file = std::string (directory) + "/home.conf";
+  ASSERT_TRUE (g_file_set_contents (
+      file.c_str (),
+      "<backup-configuration><application-name>notes</application-name>"
+      "<application-type>third-party</application-type><backup-method>backup-dbus"
+      "</backup-method><backup-dbus><dbus-service object=\"/n\">n.s</dbus-service></backup-dbus>"
+      "<locations><location type=\"dir\" category=\"contacts\">$HOME</location>"
+      "</locations></backup-configuration>",
+      -1, NULL));
+  for (bool untrusted : { false, true })
+    {
+      ToolRun run = untrusted ? check_config ({ "--untrusted", file }) : check_config ({ file });
+      EXPECT_EQ (run.status, 1) << run.output;
+      EXPECT_EQ (occurrences (run.output, "Path after $HOME must be absolute ($HOME)."), 1u)
+          << run.output;
+      EXPECT_EQ (occurrences (run.output, file + ": rejected\n"), 1u) << run.output;
+    }
+  g_autofree gchar *command = g_strdup_printf ("rm -rf '%s'", directory);
+  g_spawn_command_line_sync (command, NULL, NULL, NULL, NULL);
+}
+
+/* Help and version on the standard output with success; a wrong command line on the standard
+ * error with status 2. */
+TEST (CheckConfigTest, HelpVersionAndUsageErrorsGoWhereTheyBelong)
+{
+  ToolRun help = check_config ({ "--help" });
+  EXPECT_EQ (help.status, 0);
+  EXPECT_NE (help.output.find ("--untrusted"), std::string::npos) << help.output;
+  EXPECT_NE (help.output.find ("--version"), std::string::npos) << help.output;
+  EXPECT_EQ (help.error, "");
+
+  ToolRun version = check_config ({ "--version" });
+  EXPECT_EQ (version.status, 0);
+  EXPECT_EQ (version.output, "safehold-check-config " SAFEHOLD_VERSION "\n");
+  EXPECT_EQ (version.error, "");
+
+  for (const std::vector<std::string> &wrong :
+       { std::vector<std::string>{}, std::vector<std::string>{ "--shuffle", "x.conf" } })
+    {
+      ToolRun run = check_config (wrong);
+      EXPECT_EQ (run.status, 2);
+      EXPECT_EQ (run.output, "");
+      EXPECT_NE (run.error.find ("Usage: safehold-check-config"), std::string::npos) << run.error;
+    }
 }
 
 /* The tool reads the engine configuration the program would: a build tree's through

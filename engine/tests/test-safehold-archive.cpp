@@ -183,8 +183,12 @@ TEST_F (SafeholdArchive, ListAndShowPrintTheMetadata)
          std::string ("1 file   (") + std::to_string (mail_size) + " bytes)" })
     EXPECT_NE (show.out.find (line), std::string::npos) << line << "\n" << show.out;
   EXPECT_NE (show.out.find ("  contacts "), std::string::npos) << show.out;
-  EXPECT_NE (tool ({ "show", backups_ + "/locked" }).out.find ("Protected:      yes"),
-             std::string::npos);
+  EXPECT_NE (show.out.find (std::string ("Total:          ") + plain_size + " in 3 files\n"),
+             std::string::npos)
+      << show.out;
+  ToolRun locked = tool ({ "show", backups_ + "/locked" });
+  EXPECT_NE (locked.out.find ("Protected:      yes"), std::string::npos);
+  EXPECT_NE (locked.out.find (" in 1 file\n"), std::string::npos) << locked.out;
 
   EXPECT_EQ (tool ({ "show", backups_ + "/junk" }).status, 2);
   EXPECT_EQ (tool ({ "list", out_ + "/nowhere" }).status, 2);
@@ -243,11 +247,15 @@ TEST_F (SafeholdArchive, ExtractReproducesFilesAndKeepsExistingOnes)
   /* An existing file stays unless --overwrite is given. */
   std::string card = dest + data_ + "/contacts/a/b/c.vcf";
   write_file (card, "edited since", 0600);
+  /* The other contact is gone: one file extracted, one kept. */
+  ASSERT_EQ (g_remove ((dest + data_ + "/contacts/empty").c_str ()), 0);
   ToolRun again = tool ({ "extract", backups_ + "/plain", dest, "--category", "contacts" });
   EXPECT_EQ (again.status, 1);
   EXPECT_NE (again.err.find (card + ": not extracted: it exists; give --overwrite"),
              std::string::npos)
       << again.err;
+  EXPECT_EQ (again.out, "1 file extracted to " + dest
+                            + "; 1 existing file kept (give --overwrite to replace it)\n");
   EXPECT_EQ (below (dest).at (data_ + "/contacts/a/b/c.vcf").content, "edited since");
   ToolRun replace = tool ({ "extract", backups_ + "/plain", dest, "--overwrite" });
   EXPECT_EQ (replace.status, 0) << replace.err;
@@ -355,9 +363,11 @@ TEST_F (SafeholdArchive, DamagedEntriesAreSkippedAndTheRestExtracted)
       g_autoptr (SfBackupInfo) info = new_info (name, SF_CATEGORY_CONTACTS);
       archive->save (info, SF_CATEGORY_CONTACTS, 4);
       std::string dest = out_ + "/" + name;
-      ToolRun run = tool ({ "extract", backups_ + "/" + name, dest, "-q" });
+      ToolRun run = tool ({ "extract", backups_ + "/" + name, dest });
       EXPECT_EQ (run.status, 1) << name;
       EXPECT_NE (run.err.find ("not extracted"), std::string::npos) << run.err;
+      EXPECT_EQ (run.out, "3 files extracted to " + dest
+                              + "; 1 file not extracted (see the messages above)\n");
       std::map<std::string, FileState> extracted = below (dest);
       EXPECT_EQ (extracted.size (), 3u) << name;
       for (int i = 0; i < 4; i++)
@@ -489,4 +499,55 @@ TEST_F (SafeholdArchive, EarlierBackupsStillListVerifyAndExtract)
     { "/bookmarks/big.bin", { random_bytes (70 * 1024, 6), 0600, 1300000001 } },
   };
   EXPECT_EQ (files, expected);
+}
+
+/* Help and version on the standard output with success; a wrong command line on the standard
+ * error, said once, with status 2. */
+TEST_F (SafeholdArchive, HelpVersionAndUsageErrorsGoWhereTheyBelong)
+{
+  for (const char *help : { "--help", "-h", "help" })
+    {
+      ToolRun run = tool ({ help });
+      EXPECT_EQ (run.status, 0) << help;
+      EXPECT_TRUE (g_str_has_prefix (run.out.c_str (), "Usage: safehold-archive COMMAND"))
+          << run.out;
+      EXPECT_EQ (run.err, "") << help;
+    }
+  ToolRun extract_help = tool ({ "extract", "--help" });
+  EXPECT_EQ (extract_help.status, 0);
+  EXPECT_NE (extract_help.out.find ("--overwrite"), std::string::npos) << extract_help.out;
+  EXPECT_EQ (extract_help.err, "");
+
+  for (const char *version : { "--version", "-V" })
+    {
+      ToolRun run = tool ({ version });
+      EXPECT_EQ (run.status, 0) << version;
+      EXPECT_EQ (run.out, "safehold-archive " SAFEHOLD_VERSION "\n");
+      EXPECT_EQ (run.err, "");
+    }
+
+  ToolRun nothing = tool ({});
+  EXPECT_EQ (nothing.status, 2);
+  EXPECT_EQ (nothing.out, "");
+  EXPECT_TRUE (g_str_has_prefix (nothing.err.c_str (), "Usage: safehold-archive")) << nothing.err;
+
+  ToolRun unknown = tool ({ "shuffle" });
+  EXPECT_EQ (unknown.status, 2);
+  EXPECT_EQ (unknown.out, "");
+  std::string said = "unknown command \"shuffle\"";
+  ASSERT_NE (unknown.err.find (said), std::string::npos) << unknown.err;
+  EXPECT_EQ (unknown.err.find (said, unknown.err.find (said) + 1), std::string::npos)
+      << unknown.err;
+
+  for (const std::vector<std::string> &wrong :
+       { std::vector<std::string>{ "list", "--shuffle" },
+         std::vector<std::string>{ "extract", out_ + "/only-one-argument" } })
+    {
+      ToolRun run = tool (wrong);
+      EXPECT_EQ (run.status, 2) << wrong[1];
+      EXPECT_EQ (run.out, "") << wrong[1];
+      EXPECT_NE (run.err.find ("Try \"safehold-archive " + wrong[0] + " --help\"."),
+                 std::string::npos)
+          << run.err;
+    }
 }

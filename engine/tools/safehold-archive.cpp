@@ -65,8 +65,10 @@ const Command commands[] = {
 void
 print_usage (FILE *stream)
 {
-  fprintf (stream, "Usage: safehold-archive COMMAND [OPTION...] ARGUMENTS\n\n%s\n\n%s", summary,
-           exit_statuses);
+  fprintf (stream,
+           "Usage: safehold-archive COMMAND [OPTION...] ARGUMENTS\n"
+           "       safehold-archive --help | --version\n\n%s\n\n%s",
+           summary, exit_statuses);
 }
 
 std::vector<GOptionEntry>
@@ -147,6 +149,11 @@ main (int argc, char **argv)
       || strcmp (argv[1], "help") == 0)
     {
       print_usage (stdout);
+      return ARCHIVE_STATUS_OK;
+    }
+  if (strcmp (argv[1], "--version") == 0 || strcmp (argv[1], "-V") == 0)
+    {
+      printf ("safehold-archive %s\n", SAFEHOLD_VERSION);
       return ARCHIVE_STATUS_OK;
     }
   for (const Command &command : commands)

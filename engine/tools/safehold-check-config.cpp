@@ -81,6 +81,7 @@ int
 main (int argc, char **argv)
 {
   gboolean untrusted = FALSE;
+  gboolean version = FALSE;
   g_autofree gchar *config_dir = NULL;
   GOptionEntry entries[] = {
     { "config-dir", 'c', 0, G_OPTION_ARG_FILENAME, &config_dir,
@@ -91,6 +92,7 @@ main (int argc, char **argv)
       "Check as a third-party file from the install home: only paths below $HOME or the "
       "install home are allowed",
       NULL },
+    { "version", 'V', 0, G_OPTION_ARG_NONE, &version, "Print the version and exit", NULL },
     { NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL },
   };
   g_autoptr (GOptionContext) context = g_option_context_new ("FILE...");
@@ -101,7 +103,13 @@ main (int argc, char **argv)
                                 "engine would when both files are installed.");
   g_option_context_add_main_entries (context, entries, NULL);
   g_autoptr (GError) error = NULL;
-  if (!g_option_context_parse (context, &argc, &argv, &error) || argc < 2)
+  gboolean parsed = g_option_context_parse (context, &argc, &argv, &error);
+  if (parsed && version)
+    {
+      printf ("safehold-check-config %s\n", SAFEHOLD_VERSION);
+      return 0;
+    }
+  if (!parsed || argc < 2)
     {
       fprintf (stderr, "%s\n", error != NULL ? error->message : "No file given.");
       fprintf (stderr, "Usage: %s [--untrusted] [--config-dir DIR] FILE...\n", g_get_prgname ());

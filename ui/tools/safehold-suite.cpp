@@ -2,6 +2,9 @@
  * the desktop suite and for the end-to-end tests. It backs up content types of the running
  * program into transfer files and restores such files. */
 
+/* GLib first: Qt defines "signals" as a keyword. */
+#include "sf-i18n.h"
+
 #include "LumoSuiteTransfer.h"
 
 #include <QCoreApplication>
@@ -88,12 +91,26 @@ say (const QString &text)
   fprintf (stderr, "%s\n", qUtf8Printable (text));
 }
 
-int
-usage ()
+/* A counted text in the user's language: singular and plural are C formats taking first (%s),
+ * count (%lld) and second (%s), in that order. */
+QString
+counted (const char *singular, const char *plural, qint64 count, const QString &first,
+         const QString &second)
 {
-  say (
+  const char *format = sf_i18n_translate_plural (
+      singular, plural, (gulong)qBound (qint64 (0), count, qint64 (G_MAXLONG)));
+  return QString::asprintf (format, qUtf8Printable (first), (long long)count,
+                            qUtf8Printable (second));
+}
+
+void
+printUsage (FILE *stream)
+{
+  fprintf (
+      stream, "%s\n",
       "usage: safehold-suite backup CONTENT... -o OUT\n"
       "       safehold-suite restore [-t PHONEDIR] FILE...\n"
+      "       safehold-suite --help | --version\n"
       "\n"
       "CONTENT is contacts, calendar, messages, bookmarks, settings or applications.\n"
       "backup writes one transfer file per content: OUT is that file for one content, and a\n"
@@ -102,6 +119,13 @@ usage ()
       "this machine reaches it (default: ~/MyDocs/.tmp); the phone restarts when settings were\n"
       "restored. A wait for the phone is given up after an hour and a minute more per 10 MB sent.\n"
       "Exit status: 0 done, 1 something was not backed up or restored, 2 wrong usage.");
+}
+
+/* A wrong command line: what is wrong, and where the usage is. */
+int
+usage (const QString &problem)
+{
+  say ("safehold-suite: " + problem + "\nTry \"safehold-suite --help\".");
   return exitUsage;
 }
 
@@ -218,10 +242,8 @@ backupOne (Phone &phone, const ContentType &type, const QString &destination)
     }
   else
     {
-      say (QString ("%1: %2 bytes in %3")
-               .arg (type.name)
-               .arg (QFileInfo (destination).size ())
-               .arg (destination));
+      say (counted ("%s: %lld byte in %s", "%s: %lld bytes in %s", QFileInfo (destination).size (),
+                    type.name, destination));
       done = true;
     }
   if (result == 0)
@@ -237,14 +259,13 @@ backup (Phone &phone, const QStringList &names, const QString &out)
     {
       const ContentType *type = contentByName (name);
       if (!type)
-        {
-          say ("safehold-suite: unknown content \"" + name + "\"");
-          return usage ();
-        }
+        return usage ("unknown content \"" + name + "\"");
       types.append (type);
     }
-  if (types.isEmpty () || out.isEmpty ())
-    return usage ();
+  if (types.isEmpty ())
+    return usage ("backup needs at least one CONTENT");
+  if (out.isEmpty ())
+    return usage ("backup needs -o OUT");
   if (types.size () > 1 && !QDir ().mkpath (out))
     {
       say ("safehold-suite: cannot create the directory " + out);
@@ -328,7 +349,7 @@ int
 restore (Phone &phone, const QStringList &files, const QString &phoneDir)
 {
   if (files.isEmpty ())
-    return usage ();
+    return usage ("restore needs at least one FILE");
   QList<const ContentType *> types;
   for (const QString &file : files)
     {
@@ -378,10 +399,8 @@ restore (Phone &phone, const QStringList &files, const QString &phoneDir)
           else
             {
               sent += size;
-              say (QString ("%1: sent %2 bytes of %3")
-                       .arg (types[index]->name)
-                       .arg (size)
-                       .arg (files[index]));
+              say (counted ("%s: sent %lld byte of %s", "%s: sent %lld bytes of %s", size,
+                            types[index]->name, files[index]));
             }
         }
       if (!error.isEmpty ())
@@ -413,32 +432,47 @@ main (int argc, char **argv)
 {
   QCoreApplication app (argc, argv);
   QStringList arguments = app.arguments ().mid (1);
-  if (arguments.isEmpty () || arguments.first () == "--help" || arguments.first () == "-h")
-    return usage ();
+  if (arguments.isEmpty ())
+    {
+      printUsage (stderr);
+      return exitUsage;
+    }
+  if (arguments.contains ("--help") || arguments.contains ("-h"))
+    {
+      printUsage (stdout);
+      return 0;
+    }
+  if (arguments.contains ("--version") || arguments.contains ("-V"))
+    {
+      printf ("safehold-suite %s\n", SAFEHOLD_VERSION);
+      return 0;
+    }
 
   QString mode = arguments.takeFirst ();
+  if (mode != "backup" && mode != "restore")
+    return usage ("unknown command \"" + mode + "\"");
   QString out;
   qsizetype option = arguments.indexOf ("-o");
   if (option >= 0)
     {
+      if (mode != "backup")
+        return usage ("-o is an option of backup");
       if (option + 1 >= arguments.size ())
-        return usage ();
+        return usage ("-o needs OUT");
       out = arguments.takeAt (option + 1);
       arguments.removeAt (option);
     }
-  if (mode != "backup" && mode != "restore")
-    return usage ();
   QString phoneDir = QDir::homePath () + "/MyDocs/.tmp";
   qsizetype phoneOption = arguments.indexOf ("-t");
   if (phoneOption >= 0)
     {
-      if (mode != "restore" || phoneOption + 1 >= arguments.size ())
-        return usage ();
+      if (mode != "restore")
+        return usage ("-t is an option of restore");
+      if (phoneOption + 1 >= arguments.size ())
+        return usage ("-t needs PHONEDIR");
       phoneDir = arguments.takeAt (phoneOption + 1);
       arguments.removeAt (phoneOption);
     }
-  if (mode == "restore" && option >= 0)
-    return usage ();
 
   Phone phone;
   if (!phone.connected ())

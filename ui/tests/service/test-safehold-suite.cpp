@@ -36,6 +36,30 @@ struct SuiteRun
   QString output;
 };
 
+struct Streams
+{
+  int status;
+  QString out;
+  QString err;
+};
+
+/* Runs safehold-suite for an answer it gives without the phone: its two streams apart. */
+Streams
+suiteAlone (const QStringList &arguments)
+{
+  QProcess process;
+  process.start (SAFEHOLD_SUITE, arguments);
+  if (!process.waitForFinished (60000))
+    {
+      process.kill ();
+      process.waitForFinished ();
+      return { -1, QString (), "timed out" };
+    }
+  return { process.exitStatus () == QProcess::NormalExit ? process.exitCode () : -1,
+           QString::fromUtf8 (process.readAllStandardOutput ()),
+           QString::fromUtf8 (process.readAllStandardError ()) };
+}
+
 /* Runs safehold-suite while this process serves it. */
 SuiteRun
 suite (const QStringList &arguments)
@@ -237,4 +261,46 @@ TEST_F (SafeholdSuiteTest, WaitForAPhoneThatNeverAnswersIsGivenUp)
   qunsetenv ("SF_SUITE_WAIT_MS");
   EXPECT_EQ (backup.status, 1);
   EXPECT_TRUE (backup.output.contains ("did not answer within 1 s")) << backup.output.toStdString ();
+}
+
+/* Help and version on the standard output with success; a wrong command line on the standard
+ * error, said once, with status 2. */
+TEST (SafeholdSuiteCommandLine, HelpVersionAndUsageErrorsGoWhereTheyBelong)
+{
+  application ();
+  for (const char *help : { "--help", "-h" })
+    {
+      Streams run = suiteAlone ({ help });
+      EXPECT_EQ (run.status, 0) << help;
+      EXPECT_TRUE (run.out.startsWith ("usage: safehold-suite backup")) << run.out.toStdString ();
+      EXPECT_EQ (run.err, "");
+    }
+  Streams version = suiteAlone ({ "--version" });
+  EXPECT_EQ (version.status, 0);
+  EXPECT_EQ (version.out, "safehold-suite " SAFEHOLD_VERSION "\n");
+  EXPECT_EQ (version.err, "");
+
+  Streams nothing = suiteAlone ({});
+  EXPECT_EQ (nothing.status, 2);
+  EXPECT_EQ (nothing.out, "");
+  EXPECT_TRUE (nothing.err.startsWith ("usage: safehold-suite")) << nothing.err.toStdString ();
+
+  const QList<QPair<QStringList, QString>> wrong = {
+    { { "copy", "contacts" }, "unknown command \"copy\"" },
+    { { "backup", "photos", "-o", "x" }, "unknown content \"photos\"" },
+    { { "backup", "contacts" }, "backup needs -o OUT" },
+    { { "backup", "-o", "x" }, "backup needs at least one CONTENT" },
+    { { "backup", "contacts", "-o" }, "-o needs OUT" },
+    { { "restore" }, "restore needs at least one FILE" },
+    { { "restore", "a.transfer", "-o", "x" }, "-o is an option of backup" },
+    { { "backup", "contacts", "-o", "x", "-t", "y" }, "-t is an option of restore" },
+  };
+  for (const auto &[arguments, problem] : wrong)
+    {
+      Streams run = suiteAlone (arguments);
+      EXPECT_EQ (run.status, 2) << arguments.join (' ').toStdString ();
+      EXPECT_EQ (run.out, "") << arguments.join (' ').toStdString ();
+      EXPECT_EQ (run.err, "safehold-suite: " + problem + "\nTry \"safehold-suite --help\".\n")
+          << run.err.toStdString ();
+    }
 }
