@@ -42,6 +42,8 @@ notesView (const QString &notes)
   view->setReadOnly (true);
   view->setAcceptRichText (false);
   view->setPlainText (notes);
+  /* Aligned with the labels above and below it. */
+  view->document ()->setDocumentMargin (0);
   view->setWordWrapMode (QTextOption::WrapAtWordBoundaryOrAnywhere);
   view->setFrameShape (QFrame::NoFrame);
   view->setHorizontalScrollBarPolicy (Qt::ScrollBarAlwaysOff);

@@ -3,14 +3,19 @@
 #include "BackupItemDialog.h"
 #include "BackupProcessSheet.h"
 #include "LumoSuitePage.h"
+#include "PasswordQuerySheet.h"
+#include "RestoreDeleteFileQueryDialog.h"
 #include "RestoreProcessSheet.h"
 #include "StartRestoreQueryDialog.h"
 #include "TkApplication.h"
+#include "TkBanner.h"
+#include "TkLockIcon.h"
 
 #include <QAbstractButton>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QTextEdit>
 #include <QXmlStreamReader>
 
 #include <X11/Xatom.h>
@@ -57,6 +62,9 @@ visibleTexts (QWidget *window)
   for (QLineEdit *field : window->findChildren<QLineEdit *> ())
     if (field->isVisible ())
       texts << field->text () << field->placeholderText ();
+  for (QTextEdit *view : window->findChildren<QTextEdit *> ())
+    if (view->isVisible ())
+      texts << view->toPlainText ();
   texts.removeAll (QString ());
   return texts;
 }
@@ -131,15 +139,17 @@ protected:
   void screenshot (QWidget *window, const QString &name, std::initializer_list<const char *> ids)
   {
     ASSERT_TRUE (QTest::qWaitForWindowExposed (window));
-    /* Paint events reach the server before its picture is taken. */
+    /* Paint events reach the server before its picture is taken; cells shown by a list that
+     * has just loaded are painted only after a turn of the event loop. */
     window->repaint ();
-    QCoreApplication::processEvents ();
+    QTest::qWait (200);
     QPixmap picture = window->screen ()->grabWindow (window->winId ());
     ASSERT_EQ (picture.size (), TkApplicationWindow::phoneSize ()) << qPrintable (name);
     QDir ().mkpath (SAFEHOLD_SCREENSHOT_DIR);
     EXPECT_TRUE (picture.save (SAFEHOLD_SCREENSHOT_DIR "/" + name + ".png"));
     /* Rendered text brings anti-aliased shades; a blank or unpainted window has one or two. */
     QImage image = picture.toImage ().convertToFormat (QImage::Format_RGB32);
+    lastPicture = image;
     QSet<QRgb> shades;
     for (int y = 0; y < image.height (); y += 2)
       for (int x = 0; x < image.width (); x++)
@@ -160,16 +170,43 @@ protected:
       }
   }
 
+  /* Photographs box over the page it covers and checks that it is drawn inside that page's
+   * window, as a phone toolkit draws it: no window of its own, the box within the 480x854
+   * window, and the page around it dimmed on the server's picture. */
+  void screenshotBox (TkMessageBox *box, const QString &name,
+                      std::initializer_list<const char *> ids)
+  {
+    ASSERT_NE (box, nullptr) << qPrintable (name);
+    ASSERT_FALSE (box->isWindow ()) << qPrintable (name) << " has a window of its own";
+    QWidget *window = box->window ();
+    ASSERT_NO_FATAL_FAILURE (screenshot (window, name, ids));
+    EXPECT_EQ (box->geometry (), window->rect ()) << qPrintable (name) << " covers its page";
+    QRect panel (box->panel ()->mapTo (window, QPoint (0, 0)), box->panel ()->size ());
+    EXPECT_TRUE (window->rect ().contains (panel))
+        << qPrintable (name) << ": the box at " << panel.x () << "," << panel.y () << " "
+        << panel.width () << "x" << panel.height () << " is not inside the window";
+    /* The page's light background beneath the box's corners is dimmed; the box itself is not. */
+    for (QPoint corner : { QPoint (2, window->height () - 3),
+                           QPoint (window->width () - 3, window->height () - 3) })
+      EXPECT_LT (qGray (lastPicture.pixel (corner)), 128)
+          << qPrintable (name) << ": the page is not dimmed at " << corner.x () << ","
+          << corner.y ();
+    EXPECT_GT (qGray (lastPicture.pixel (panel.center ().x (), panel.top () + 4)), 128)
+        << qPrintable (name) << ": the box is not painted";
+  }
+
   QHash<QString, QString> catalogue;
+  QImage lastPicture;
 };
 } // namespace
 
 TEST_F (MainViewOnX11, EveryStateIsShownInEnglish)
 {
-  /* The contacts application takes three seconds, so the process sheet stays up for its picture. */
+  /* The contacts application takes six seconds, so the process sheet and the cancel question stay
+   * up for their pictures. */
   DBusMock exporter (G_BUS_TYPE_SESSION, "com.test.exporter", "/exporter",
                      "com.korvel.backupclient");
-  exporter.add_method ("backup", "as", "y", "time.sleep(3)\nret = dbus.Byte(0)");
+  exporter.add_method ("backup", "as", "y", "time.sleep(6)\nret = dbus.Byte(0)");
   configure ("com.test.exporter");
   writeFile (home + "/export/card.vcf", "BEGIN:VCARD");
   writeFile (home + "/settings.db", "settings");
@@ -180,33 +217,112 @@ TEST_F (MainViewOnX11, EveryStateIsShownInEnglish)
   view->findChild<QPushButton *> ("newBackupButton")->click ();
   NewBackupDialog *sheet = visible<NewBackupDialog> ();
   ASSERT_NE (sheet, nullptr);
-  sheet->findChild<QLineEdit *> ("notesField")->setText ("Before the trip");
+  const QString notes = "Before the trip: passport, tickets, the charger, the blue jacket and the "
+                        "spare keys of the flat";
+  sheet->findChild<QLineEdit *> ("notesField")->setText (notes);
   screenshot (sheet, "new-backup-sheet",
               { "qtn_back_newbackuptitle", "qtn_back_start", "qtn_comm_cancel",
                 "qtn_back_backupfilecontents", "qtn_back_password_protect",
                 "qtn_back_password_confirm" });
+  sheet->findChild<QLineEdit *> ("passwordField")->setText ("s3cret");
+  sheet->findChild<QLineEdit *> ("confirmField")->setText ("s3cret");
   previousEngine = view->findChild<BackupEngine *> ();
   sheet->acceptButton ()->click ();
 
   ASSERT_TRUE (QTest::qWaitFor ([this] { return visible<BackupProcessSheet> () != nullptr; }));
-  screenshot (visible<BackupProcessSheet> (), "backup-process-sheet",
+  BackupProcessSheet *process = visible<BackupProcessSheet> ();
+  screenshot (process, "backup-process-sheet",
               { "qtn_back_newbackuptitle", "qtn_back_creatingbackup", "qtn_comm_cancel" });
-  ASSERT_EQ (finishBackup (), 100);
-  ASSERT_EQ (listedNames (), QStringList{ "Backup0" });
+  /* The cancel question over the running backup; going on keeps the backup. */
+  process->cancelButton ()->click ();
+  TkMessageBox *cancel = box ("qtn_back_cancel_backup");
+  screenshotBox (cancel, "cancel-question",
+                 { "qtn_back_cancel_backup", "qtn_back_stop_backup", "qtn_back_continue_backup" });
+  ASSERT_NE (cancel, nullptr);
+  EXPECT_EQ (cancel->window (), process);
+  cancel->button (QDialogButtonBox::Cancel)->click ();
+
+  /* The banner says which backup was made; it goes after a few seconds, so it is photographed as
+   * soon as the list is back, or at once when the list takes longer. */
+  QSignalSpy listed (view, &BackupMainView::backupsUpdated);
+  ASSERT_TRUE (QTest::qWaitFor ([this] { return visible<TkBanner> () != nullptr; }, waitMs));
+  listed.wait (1500);
+  const QString done = catalogue.value ("qtn_back_backup_created").arg ("Backup0");
+  EXPECT_EQ (done, "Backup0 created");
+  TkBanner *banner = visible<TkBanner> ();
+  ASSERT_NE (banner, nullptr) << "the banner went before its picture";
+  screenshot (view, "backup-done-banner", {});
+  EXPECT_TRUE (visibleTexts (view).contains (done))
+      << qPrintable (visibleTexts (view).join (" | "));
+  EXPECT_TRUE (
+      view->rect ().contains (QRect (banner->mapTo (view, QPoint (0, 0)), banner->size ())));
+  banner->close ();
+  waitForListed ("Backup0");
+
   /* A name from the card is shown as it is, never as markup. */
   const QString hostile = "<b>x<img src=&#47;tmp&#47;p.png>";
   writeRecord (hostile, 1000);
   waitForListed (hostile);
+  /* The list: the notes as the second line of the backup, cut at its end, and the drawn lock. */
   screenshot (view, "list-view", { "qtn_back_backuprestoretitle", "qtn_back_newbackuptitle" });
   EXPECT_TRUE (visibleTexts (view).contains ("Backup0"));
   EXPECT_TRUE (visibleTexts (view).contains (hostile));
+  EXPECT_TRUE (visibleTexts (view).contains (notes));
+  TkLockIcon *lock = visible<TkLockIcon> ();
+  ASSERT_NE (lock, nullptr);
+  EXPECT_EQ (lock->accessibleName (), catalogue.value ("qtn_back_protected"));
+  EXPECT_TRUE (view->rect ().contains (QRect (lock->mapTo (view, QPoint (0, 0)), lock->size ())));
+
   view->listItemTapped (listedBackup (hostile));
   ASSERT_NE (visible<BackupItemDialog> (), nullptr);
-  screenshot (visible<BackupItemDialog> (), "item-sheet",
+  screenshot (visible<BackupItemDialog> (), "item-sheet-card-name",
               { "qtn_back_backup_options", "qtn_back_restore", "qtn_back_delete", "qtn_comm_cancel",
                 "qtn_back_backupfilecontents2" });
   EXPECT_TRUE (visibleTexts (visible<BackupItemDialog> ()).contains (hostile));
   visible<BackupItemDialog> ()->cancelButton ()->click ();
+
+  /* The item sheet shows the notes whole; its questions are drawn over it. */
+  view->listItemTapped (listedBackup ("Backup0"));
+  BackupItemDialog *item = visible<BackupItemDialog> ();
+  ASSERT_NE (item, nullptr);
+  screenshot (item, "item-sheet",
+              { "qtn_back_backup_options", "qtn_back_restore", "qtn_back_delete", "qtn_comm_cancel",
+                "qtn_back_backupfilecontents2", "qtn_back_protected" });
+  EXPECT_TRUE (visibleTexts (item).contains (notes));
+
+  item->findChild<QPushButton *> ("deleteButton")->click ();
+  auto *remove = visible<RestoreDeleteFileQueryDialog> ();
+  screenshotBox (remove, "delete-question",
+                 { "qtn_back_deletethisbackup_tit", "qtn_comm_yes", "qtn_comm_no" });
+  ASSERT_NE (remove, nullptr);
+  EXPECT_EQ (remove->window (), item);
+  remove->button (QDialogButtonBox::No)->click ();
+
+  item->findChild<QPushButton *> ("restoreButton")->click ();
+  auto *restore = visible<StartRestoreQueryDialog> ();
+  screenshotBox (restore, "restore-question",
+                 { "qtn_back_restoretheseitems", "qtn_comm_yes", "qtn_comm_no" });
+  ASSERT_NE (restore, nullptr);
+  EXPECT_EQ (restore->window (), item);
+  EXPECT_EQ (restore->title (), catalogue.value ("qtn_back_restore_named_tit").arg ("Backup0"));
+  restore->button (QDialogButtonBox::Yes)->click ();
+
+  /* A wrong password: said in the sheet, which keeps the focus in its emptied field. */
+  ASSERT_TRUE (QTest::qWaitFor ([this] { return visible<PasswordQuerySheet> () != nullptr; }));
+  PasswordQuerySheet *password = visible<PasswordQuerySheet> ();
+  ASSERT_TRUE (QTest::qWaitForWindowActive (password));
+  QLineEdit *field = password->findChild<QLineEdit *> ("passwordField");
+  field->setText ("wrong");
+  password->acceptButton ()->click ();
+  screenshot (
+      password, "wrong-password",
+      { "qtn_back_password_query_tit", "qtn_comm_ok", "qtn_comm_cancel", "qtn_back_password" });
+  EXPECT_TRUE (visibleTexts (password).contains ("Wrong password, 2 attempts left"))
+      << qPrintable (visibleTexts (password).join (" | "));
+  EXPECT_TRUE (field->hasFocus ());
+  EXPECT_TRUE (field->text ().isEmpty ());
+  password->cancelButton ()->click ();
+  EXPECT_FALSE (view->restoreIsRunning ());
 
   setUsbMode ("mass_storage", "mass_storage");
   ASSERT_TRUE (QTest::qWaitFor ([this] { return visible<QLabel> ("noActivityLabel") != nullptr; }));
