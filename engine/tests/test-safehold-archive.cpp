@@ -551,3 +551,38 @@ TEST_F (SafeholdArchive, HelpVersionAndUsageErrorsGoWhereTheyBelong)
           << run.err;
     }
 }
+
+/* Every counted text the tools print (safehold-suite's through its counted()) is in the engine's
+ * English catalogue with both its forms, so that a catalogue of another language can give each of
+ * its own. */
+TEST (ToolCatalogue, EveryCountedTextOfTheToolsIsInTheCatalogue)
+{
+  auto read = [] (const std::string &path) {
+    g_autofree gchar *text = NULL;
+    EXPECT_TRUE (g_file_get_contents (path.c_str (), &text, NULL, NULL)) << path;
+    return std::string (text != NULL ? text : "");
+  };
+  std::string catalogue = read (SAFEHOLD_SOURCE_DIR "/data/po/en.po");
+  g_autoptr (GRegex) call = g_regex_new ("(?:sf_i18n_translate_plural|counted)\\s*\\(\\s*(\"(?:[^"
+                                         "\"\\\\]|\\\\.)*\")\\s*,\\s*(\"(?:[^\"\\\\]|\\\\.)*\")",
+                                         G_REGEX_DEFAULT, G_REGEX_MATCH_DEFAULT, NULL);
+  ASSERT_NE (call, nullptr);
+  int found = 0;
+  for (const char *source :
+       { "/engine/tools/safehold-archive-extract.cpp", "/engine/tools/safehold-archive-list.cpp",
+         "/ui/tools/safehold-suite.cpp" })
+    {
+      std::string code = read (std::string (SAFEHOLD_SOURCE_DIR) + source);
+      g_autoptr (GMatchInfo) match = NULL;
+      g_regex_match (call, code.c_str (), G_REGEX_MATCH_DEFAULT, &match);
+      for (; g_match_info_matches (match); g_match_info_next (match, NULL))
+        {
+          g_autofree gchar *singular = g_match_info_fetch (match, 1);
+          g_autofree gchar *plural = g_match_info_fetch (match, 2);
+          std::string entry = std::string ("msgid ") + singular + "\nmsgid_plural " + plural + "\n";
+          EXPECT_NE (catalogue.find (entry), std::string::npos) << source << ": " << entry;
+          found++;
+        }
+    }
+  EXPECT_GE (found, 9) << "the calls were not found";
+}
