@@ -17,7 +17,7 @@ packages=(
   debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream man-db file
   # tests
   libgtest-dev libgmock-dev dbus dbus-daemon python3 python3-dbusmock zip unzip p7zip-full libarchive-tools openssl
-  e2fsprogs dosfstools util-linux mount xvfb xauth libglib2.0-bin
+  e2fsprogs dosfstools exfatprogs exfat-fuse util-linux mount xvfb xauth libglib2.0-bin
   # the demo drives the program's window
   xdotool
   # fuzzing: clang and its libFuzzer and sanitizer runtimes

@@ -94,11 +94,27 @@ card_is_full (SfArchiverZip *self)
                 < full_card_free_bytes;
 }
 
-/* A failure while writing the archive: a full card, or anything else. */
-void
-set_write_error (SfArchiverZip *self, GError **error, const gchar *message)
+/* The errno of the archive file's failed write or close, which its layer keeps as its error's
+ * code; 0 when unknown. */
+gint
+file_errno (GsfOutput *file)
 {
-  if (card_is_full (self))
+  const GError *error = file != NULL ? gsf_output_error (file) : NULL;
+  return error != NULL && error->domain == gsf_output_error_id () ? error->code : 0;
+}
+
+/* A failure while writing the archive: an archive larger than the card's file system holds (the
+ * limit is on the compressed archive, which deflate may keep below it however large the category
+ * is, so it is found by the write that passes it), a full card (said by the write, or seen in
+ * what is left free), or anything else. */
+void
+set_write_error (SfArchiverZip *self, GsfOutput *file, GError **error, const gchar *message)
+{
+  gint error_number = file_errno (file);
+  if (error_number == EFBIG)
+    g_set_error_literal (error, SF_ERROR, SF_ERROR_BACKUP_FILE_TOO_LARGE,
+                         "Backup, archive too large for the memory card");
+  else if (error_number == ENOSPC || error_number == EDQUOT || card_is_full (self))
     g_set_error_literal (error, SF_ERROR, SF_ERROR_BACKUP_NO_SPACE,
                          "Backup, no space on memorycard");
   else
@@ -218,6 +234,8 @@ struct CategoryPack
 {
   PackRun *run;
   guint8 *buffer;
+  /* The archive file's own layer, whose error tells why a write failed. */
+  GsfOutput *file;
   std::vector<SfArchiverZipStored> stored;
   std::vector<PackedFile> packed;
   /* Added to the archiver's counts, taken back when the category is not completed. */
@@ -257,7 +275,7 @@ store (CategoryPack *pack, SfZipWriter *zip, const guint8 *data, gsize count, gu
 {
   if (count > 0 && !sf_zip_writer_write (zip, data, count, NULL))
     {
-      set_write_error (pack->run->self, error, "Backup, could not write to archive");
+      set_write_error (pack->run->self, pack->file, error, "Backup, could not write to archive");
       return RESULT_FAILED;
     }
   *copied += count;
@@ -342,7 +360,7 @@ pack_file (CategoryPack *pack, SfZipWriter *zip, SfFileEntry *entry, gboolean or
           SF_LOG_WARNING ("Couldn't read file:'%s' to save, %s", path, begin_error->message);
           return RESULT_DONE;
         }
-      set_write_error (self, error, "Could not create file in archive");
+      set_write_error (self, pack->file, error, "Could not create file in archive");
       return RESULT_FAILED;
     }
   guint64 copied = 0;
@@ -355,7 +373,7 @@ pack_file (CategoryPack *pack, SfZipWriter *zip, SfFileEntry *entry, gboolean or
   close (fd);
   if (result == RESULT_DONE && !sf_zip_writer_end_file (zip, NULL))
     {
-      set_write_error (self, error, "Backup, could not close archive file");
+      set_write_error (self, pack->file, error, "Backup, could not close archive file");
       result = RESULT_FAILED;
     }
   if (result != RESULT_DONE)
@@ -445,6 +463,7 @@ pack_category (CategoryPack *pack, CategoryFiles *files, GError **error)
     CategoryOutput output;
     if (result == RESULT_DONE)
       result = open_category_output (self, path, &output, error);
+    pack->file = output.file;
     if (result == RESULT_DONE)
       result = pack_entries (pack, output.zip, files->ordinary, TRUE, error);
     if (result == RESULT_DONE)
@@ -452,9 +471,10 @@ pack_category (CategoryPack *pack, CategoryFiles *files, GError **error)
     if (result == RESULT_DONE && !output.close (NULL))
       {
         SF_LOG_WARNING ("Backup, couldn't close root category output");
-        set_write_error (self, error, "couldn't close root category output");
+        set_write_error (self, output.file, error, "couldn't close root category output");
         result = RESULT_FAILED;
       }
+    pack->file = NULL;
   }
   files->release ();
 
@@ -483,7 +503,7 @@ pack_worker (PackRun *run)
           run->verifier->run_queued ();
           return;
         }
-      CategoryPack pack{ run, buffer, {}, {}, 0, 0 };
+      CategoryPack pack{ run, buffer, NULL, {}, {}, 0, 0 };
       g_autoptr (GError) error = NULL;
       Result result = pack_category (&pack, &run->categories[index], &error);
       g_mutex_lock (&run->mutex);
@@ -598,22 +618,33 @@ honour_cancel (SfArchiver *archiver, Result result)
   return result == RESULT_DONE && sf_archiver_is_cancelled (archiver) ? RESULT_CANCELLED : result;
 }
 
+/* The lock file is an unlinked open file, which a FUSE file system keeps in the directory as a
+ * hidden file until it is closed: it is closed first, so that the directory can go. */
+void
+remove_backup_dir (SfArchiverZip *self, gint *lock_fd)
+{
+  if (*lock_fd >= 0)
+    close (*lock_fd);
+  *lock_fd = -1;
+  g_autoptr (GError) ignored = sf_backup_info_remove_dir (self->backup_info);
+}
+
 /* Keeps what was written completely; FALSE with error when the description could not be
  * written, since a backup without one is never listed. */
 gboolean
-finish_backup (SfArchiverZip *self, GError **error)
+finish_backup (SfArchiverZip *self, gint *lock_fd, GError **error)
 {
   sf_backup_info_set_categories (self->backup_info, self->written_categories);
   if (self->written_categories == SF_CATEGORY_NONE)
     {
-      g_autoptr (GError) ignored = sf_backup_info_remove_dir (self->backup_info);
+      remove_backup_dir (self, lock_fd);
       return TRUE;
     }
   g_autoptr (GError) cause = sf_backup_info_write_metadata (self->backup_info);
   if (cause == NULL)
     return TRUE;
   SF_LOG_ERROR ("Could not write backup metadata: %s", cause->message);
-  set_write_error (self, error, "Could not write backup metadata");
+  set_write_error (self, NULL, error, "Could not write backup metadata");
   return FALSE;
 }
 } // namespace
@@ -648,19 +679,19 @@ _sf_archiver_zip_pack_thread_func (SfArchiver *archiver)
    * and so is one given while the metadata is written. Once deleting has begun the backup
    * finishes: half of the sources would be gone. */
   result = honour_cancel (archiver, result);
-  if (result != RESULT_FAILED && !finish_backup (self, &error))
+  if (result != RESULT_FAILED && !finish_backup (self, &lock_fd, &error))
     {
       if (result == RESULT_DONE)
         result = RESULT_FAILED;
       else
         {
-          g_autoptr (GError) ignored = sf_backup_info_remove_dir (self->backup_info);
+          remove_backup_dir (self, &lock_fd);
           g_clear_error (&error);
         }
     }
   if (result == RESULT_FAILED)
     {
-      g_autoptr (GError) ignored = sf_backup_info_remove_dir (self->backup_info);
+      remove_backup_dir (self, &lock_fd);
       if (error == NULL)
         {
           SF_LOG_ERROR ("Backup, error result but no error set");

@@ -19,7 +19,9 @@ typedef enum
   SF_ERROR_RESTORE_MEMORY_CARD_REMOVED = 8,
   SF_ERROR_RESTORE_CORRUPT_BACKUP = 9,
   SF_ERROR_WRONG_PASSWORD = 10,
-  SF_ERROR_RESTORE_FAILED = 11
+  SF_ERROR_RESTORE_FAILED = 11,
+  /* An archive grew past the largest file the backup's file system holds (4 GiB - 1 on FAT32). */
+  SF_ERROR_BACKUP_FILE_TOO_LARGE = 12
 } SfError;
 
 /* Any thread. */
