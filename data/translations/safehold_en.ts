@@ -195,6 +195,14 @@
         <source>qtn_back_backupinterrupted</source>
         <translation>The backup was interrupted.</translation>
     </message>
+    <message id="qtn_back_memory_read_only">
+        <source>qtn_back_memory_read_only</source>
+        <translation>The memory is read-only. No backup can be made on it.</translation>
+    </message>
+    <message id="qtn_back_file_too_large">
+        <source>qtn_back_file_too_large</source>
+        <translation>The memory card cannot hold a file that large. Back up fewer data, or use a memory that holds larger files.</translation>
+    </message>
     <message id="qtn_back_backupinterrupted_lumo">
         <source>qtn_back_backupinterrupted_lumo</source>
         <translation>Not possible while the device is connected to the PC suite.</translation>

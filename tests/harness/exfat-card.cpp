@@ -1,8 +1,11 @@
 #include "exfat-card.h"
 
 #include <glib.h>
+#include <fcntl.h>
+#include <ftw.h>
 #include <glib/gstdio.h>
 #include <signal.h>
+#include <unistd.h>
 #include <sys/mount.h>
 
 #include <vector>
@@ -54,6 +57,21 @@ wait_gone (pid_t pid, gint timeout_ms)
       g_usleep (20000);
     }
   return TRUE;
+}
+
+/* Drops what the page cache holds of a file, so that reading it again asks the card. */
+int
+forget_file (const char *path, const struct stat *, int type, struct FTW *)
+{
+  if (type != FTW_F)
+    return 0;
+  int fd = open (path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0)
+    {
+      posix_fadvise (fd, 0, 0, POSIX_FADV_DONTNEED);
+      close (fd);
+    }
+  return 0;
 }
 } // namespace
 
@@ -144,6 +162,8 @@ ExfatCard::plug (bool read_only)
 void
 ExfatCard::pull ()
 {
+  /* A card that is gone serves nothing, not even what was read from it a moment ago. */
+  nftw (path_.c_str (), forget_file, 16, FTW_PHYS | FTW_MOUNT);
   if (alive (daemon_))
     kill (daemon_, SIGKILL);
   wait_gone (daemon_, 5000);

@@ -12,8 +12,11 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
+
+#include <sys/statvfs.h>
 
 namespace
 {
@@ -21,7 +24,6 @@ const int finishDelay = 5000;
 const int backupFinishedTimeout = 3000;
 const int cancelledTimeout = 500;
 const qint64 spaceMargin = 65536;
-const char *const closeRootError = "couldn't close root category output";
 
 QString
 escapeNotesForXml (const QString &notes)
@@ -119,6 +121,22 @@ BackupEngine::isCancellable () const
   return !completing;
 }
 
+int
+BackupEngine::failureCode () const
+{
+  return error != nullptr && error->domain == SF_ERROR ? error->code : -1;
+}
+
+/* Asked of the memory itself each time: a card can be remounted read-only after it was found. */
+bool
+BackupEngine::memoryIsReadOnly () const
+{
+  QString root = QUrl::fromEncoded (sf_target_get_uri (target)).toLocalFile ();
+  struct statvfs status;
+  return statvfs (QFile::encodeName (root).constData (), &status) == 0
+         && (status.f_flag & ST_RDONLY) != 0;
+}
+
 void
 BackupEngine::stopCancelling ()
 {
@@ -133,6 +151,15 @@ BackupEngine::startBackup ()
 {
   TRACE ("********* starting backup **********");
   startTime = QDateTime::currentSecsSinceEpoch ();
+  /* Refused before any application is told to write its data out for it. */
+  if (memoryIsReadOnly ())
+    {
+      TRACE ("The memory is read-only, no backup");
+      Q_EMIT backupEngineStarted ();
+      error = g_error_new_literal (SF_ERROR, SF_ERROR_BACKUP_READ_ONLY, "Memory card read-only");
+      backupDone (103);
+      return;
+    }
   lastStateInfo.lockBackupInfo (backupName (), backupsFolder ());
   lastStateInfo.lockMSM ();
   lastStateInfo.clearKeptExportAreas ();
@@ -396,7 +423,9 @@ BackupEngine::slotBackendError (SfBackend *, GError *error)
   /* The backend frees its error right after this signal. */
   g_clear_error (&this->error);
   this->error = g_error_copy (error);
-  int status = g_strcmp0 (error->message, closeRootError) == 0 ? 102 : 103;
+  /* Only the code tells a full memory: the engine knows it from the failed write itself, and an
+   * archive that could not be closed may as well be on a card that was pulled out. */
+  int status = 103;
   if (cancelRequested)
     status = 101;
   else if (g_error_matches (error, SF_ERROR, SF_ERROR_BACKUP_NO_SPACE))
@@ -422,16 +451,16 @@ BackupEngine::removeEmptyDirs (const QString &path)
   QDir ().rmdir (path);
 }
 
-void
+bool
 BackupEngine::removeInterruptedBackupFile ()
 {
   if (!backendStarted || folderExistedBefore)
     {
       TRACE ("No folder of this backup to remove");
-      return;
+      return true;
     }
   TRACE ("Removing the uncompleted backup \"" + backupName () + "\"");
-  qobject_cast<EngineOwner *> (owner)->removeBackupFolder (target, backupName ());
+  return qobject_cast<EngineOwner *> (owner)->removeBackupFolder (target, backupName ());
 }
 
 void
@@ -446,12 +475,18 @@ BackupEngine::backupDone (int status)
     removeEmptyDirs (path);
   TRACE ("******************Backup DONE, status code = " + QString::number (status)
          + "****************");
+  bool folderLeft = false;
   if (status != 100)
     {
       TRACE ("Backup was not success, removing the unfinished file");
-      removeInterruptedBackupFile ();
+      folderLeft = !removeInterruptedBackupFile ();
     }
-  lastStateInfo.unlockBackupInfo ();
+  /* An unfinished folder that could not go (its memory was pulled out) is left to the next
+   * start, which the marker tells to report the interruption and remove it. */
+  if (folderLeft)
+    TRACE ("The unfinished backup stays on its memory, its marker is kept");
+  else
+    lastStateInfo.unlockBackupInfo ();
   statusCode = status;
   finishTimer.start ();
 }

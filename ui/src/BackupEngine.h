@@ -35,6 +35,8 @@ public:
   void cancelBackup ();
   /* False once the backend reported the backup finished or the engine settled its result. */
   bool isCancellable () const;
+  /* The engine error code (SfError) of a failed backup, -1 when there is none. */
+  int failureCode () const;
 
 Q_SIGNALS:
   void backupEngineStarted ();
@@ -57,6 +59,7 @@ public Q_SLOTS:
 private:
   QString backupName () const;
   QString backupsFolder () const;
+  bool memoryIsReadOnly () const;
   void stopCancelling ();
   bool requestCancel ();
   void collectBackupData ();
@@ -67,7 +70,8 @@ private:
   void finishFromBackend (SfBackend *backend);
   void backupDone (int status);
   void removeEmptyDirs (const QString &path);
-  void removeInterruptedBackupFile ();
+  /* False when a folder of this backup may still be there. */
+  bool removeInterruptedBackupFile ();
   void freeUserFiles ();
 
   int processedFiles = -1;

@@ -302,6 +302,17 @@ BackupLastStateInfo::clearKeptExportAreas ()
   QFile::remove (path);
 }
 
+/* The description's time is read from the clock after the marker is written, so it is never
+ * earlier in whole seconds. A file system with two-second steps (FAT) may keep the marker's time
+ * rounded up to the next even second: the marker counts from two seconds before what it says. */
+bool
+BackupLastStateInfo::describedSinceMarker (qint64 descriptionTime, qint64 markerTime)
+{
+  const qint64 coarsestStep = 2;
+  qint64 markerSeconds = markerTime >= 0 ? markerTime / 1000 : (markerTime - 999) / 1000;
+  return descriptionTime >= markerSeconds - coarsestStep;
+}
+
 bool
 BackupLastStateInfo::isAnyOperationInterrupted ()
 {

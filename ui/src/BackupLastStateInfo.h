@@ -33,6 +33,9 @@ public:
   bool isBackupOpInterrupted (QString &name, QString &backupsFolder);
   bool isRestoreOpInterrupted ();
   bool isAnyOperationInterrupted ();
+  /* Whether a backup described at descriptionTime (seconds) was described after its marker was
+   * written at markerTime (milliseconds), both since the epoch. Any thread. */
+  static bool describedSinceMarker (qint64 descriptionTime, qint64 markerTime);
 
   /* Export areas an application may still be reading: left in place now, and removed by the next
    * clearKeptExportAreas(), which removes only paths that are still ordinary locations. */

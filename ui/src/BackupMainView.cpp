@@ -74,7 +74,8 @@ interruptedBackupIsWhole (const QString &path, const QString &markerPath)
     return false;
   g_autoptr (SfBackupInfo) info = readBackup (path);
   return info != nullptr
-         && sf_backup_info_get_timestamp (info) >= marker.lastModified ().toSecsSinceEpoch ();
+         && BackupLastStateInfo::describedSinceMarker (sf_backup_info_get_timestamp (info),
+                                                       marker.lastModified ().toMSecsSinceEpoch ());
 }
 
 QLabel *

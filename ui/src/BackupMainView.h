@@ -248,6 +248,8 @@ private:
   void startRestoreWithPassword (const QString &password);
   void initiateRebootProcedure ();
   void handleOsUpdateBackupFinish (int statusCode);
+  /* Why the last backup failed, as its engine's error code; -1 when unknown. */
+  int backupFailureCode () const;
   void openOsUpdateBackupFinidhedView ();
   void releaseBackups ();
   /* After a reload: moves the selection to the listed record of the same backup, or closes the

@@ -190,7 +190,8 @@ BackupMainView::nextBackupName () const
   for (int number = 0;; number++)
     {
       QString name = QStringLiteral ("Backup%1").arg (number);
-      if (!taken.contains (name, Qt::CaseSensitive))
+      /* Memory cards compare names without case: backup0 takes Backup0's place there. */
+      if (!taken.contains (name, Qt::CaseInsensitive))
         return name;
     }
 }
@@ -282,7 +283,7 @@ BackupMainView::slotBackupEngineFinished (int statusCode)
   else if (statusCode != backupCancelled)
     {
       TkMessageBox *box = BackupMessageBoxes::operationInterruptedDialog (
-          this, qtTrId ("qtn_back_bufail_tit"), statusCode);
+          this, qtTrId ("qtn_back_bufail_tit"), statusCode, backupFailureCode ());
       connect (box, &TkMessageBox::appeared, feedback, &FeedbackClientWrapper::playWarningSnd);
       box->appear ();
     }
@@ -290,6 +291,12 @@ BackupMainView::slotBackupEngineFinished (int statusCode)
     closeApplication ();
   else
     list->setEnabled (true);
+}
+
+int
+BackupMainView::backupFailureCode () const
+{
+  return backupEngine.isNull () ? -1 : backupEngine->failureCode ();
 }
 
 void
@@ -312,7 +319,7 @@ BackupMainView::handleOsUpdateBackupFinish (int statusCode)
       return;
     }
   TkMessageBox *box = BackupMessageBoxes::operationInterruptedDialog (
-      this, qtTrId ("qtn_back_bufail_tit"), statusCode);
+      this, qtTrId ("qtn_back_bufail_tit"), statusCode, backupFailureCode ());
   connect (box, &QDialog::finished, this, &BackupMainView::closeApplication);
   connect (box, &TkMessageBox::appeared, feedback, &FeedbackClientWrapper::playWarningSnd);
   box->appear ();

@@ -1,3 +1,5 @@
+#include "sf-error.h"
+
 #include "BackupMessageBoxes.h"
 
 #include "TkMessageBox.h"
@@ -5,6 +7,7 @@
 namespace
 {
 const int backupNoSpaceStatus = 102;
+const int backupFailedStatus = 103;
 const int restoreStatusBase = 200;
 
 TkMessageBox *
@@ -77,11 +80,17 @@ BackupMessageBoxes::cancelAndCloseQuery (QWidget *mainView)
 
 TkMessageBox *
 BackupMessageBoxes::operationInterruptedDialog (QWidget *mainView, const QString &title,
-                                                int statusCode)
+                                                int statusCode, int errorCode)
 {
-  const char *textId = statusCode > restoreStatusBase      ? "qtn_back_devicememfullrestore"
-                       : statusCode == backupNoSpaceStatus ? "qtn_back_devicememfullbackup"
-                                                           : "qtn_back_backupinterrupted";
+  const char *textId = "qtn_back_backupinterrupted";
+  if (statusCode > restoreStatusBase)
+    textId = "qtn_back_devicememfullrestore";
+  else if (statusCode == backupNoSpaceStatus)
+    textId = "qtn_back_devicememfullbackup";
+  else if (statusCode == backupFailedStatus && errorCode == SF_ERROR_BACKUP_READ_ONLY)
+    textId = "qtn_back_memory_read_only";
+  else if (statusCode == backupFailedStatus && errorCode == SF_ERROR_BACKUP_FILE_TOO_LARGE)
+    textId = "qtn_back_file_too_large";
   return makeBox (mainView, title, qtTrId (textId), QDialogButtonBox::Ok);
 }
 

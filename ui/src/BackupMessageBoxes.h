@@ -26,9 +26,10 @@ public:
   static TkMessageBox *launchInstallationsQuery (QWidget *mainView);
   static TkMessageBox *cancelAndCloseQuery (QWidget *mainView);
   /* The text for an operation status code: memory full for a restore (above 200) or a backup
-   * (102), an interruption otherwise. */
+   * (102); for a failed backup (103) whose engine error code (SfError, -1 for none) says why, a
+   * read-only memory or an archive larger than the memory holds; an interruption otherwise. */
   static TkMessageBox *operationInterruptedDialog (QWidget *mainView, const QString &title,
-                                                   int statusCode);
+                                                   int statusCode, int errorCode = -1);
   /* The restore failed for some categories: names each with its reason. */
   static TkMessageBox *restoreFailedDialog (QWidget *mainView, SfRestoreFailure *failure);
   /* A plain message with one OK button. */

@@ -74,10 +74,20 @@ BackupRestoreUtils::removeBackupFolder (SfTarget *target, const QString &name)
     return false;
   g_autoptr (GFile) backups = g_file_new_for_uri (sf_target_get_backups_uri (target));
   g_autoptr (GFile) folder = g_file_get_child (backups, component.constData ());
-  GFileType type = g_file_query_file_type (folder, G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, NULL);
-  if (type == G_FILE_TYPE_UNKNOWN)
+  /* Only a folder known to be missing is gone: a memory that cannot be read (a card pulled out)
+   * may still hold it. */
+  g_autoptr (GError) queryError = NULL;
+  g_autoptr (GFileInfo) info
+      = g_file_query_info (folder, G_FILE_ATTRIBUTE_STANDARD_TYPE,
+                           G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, NULL, &queryError);
+  if (g_error_matches (queryError, G_IO_ERROR, G_IO_ERROR_NOT_FOUND))
     return true;
-  if (type == G_FILE_TYPE_DIRECTORY)
+  if (info == NULL)
+    {
+      TRACE (QString ("The backup folder cannot be read: ") + queryError->message);
+      return false;
+    }
+  if (g_file_info_get_file_type (info) == G_FILE_TYPE_DIRECTORY)
     {
       g_autoptr (GError) error = sf_vfs_utils_remove_directory (folder);
       if (error != NULL)

@@ -536,7 +536,16 @@ RestoreEngine::restoreDone (int status)
   TRACE ("Restore is finished in "
          + QString::number (QDateTime::currentSecsSinceEpoch () - startTime) + " Seconds"
          + "(perf_check)");
-  lastStateInfo.unlockRestoreInfo ();
+  /* A category whose current files were removed and that did not come back whole leaves the
+   * phone without part of its data (the memory holding the backup was pulled out, say): the next
+   * start reports the restore as interrupted. */
+  bool incomplete = false;
+  for (int category : singleCategories (checkedCategories))
+    incomplete = incomplete || sf_restore_failure_has_category (failure, (SfCategory)category);
+  if (incomplete)
+    TRACE ("Removed categories were not restored whole, the restore marker is kept");
+  else
+    lastStateInfo.unlockRestoreInfo ();
   lastStateInfo.unlockMSM ();
   Q_EMIT restoreEngineFinished (status);
 }

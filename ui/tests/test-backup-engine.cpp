@@ -390,3 +390,22 @@ TEST_F (BackupEngineTest, FailedBackupIsRemovedOnlyOnItsOwnTargetAndOnlyWhenItMa
   EXPECT_EQ (status, 101);
   EXPECT_TRUE (owner->removed.isEmpty ());
 }
+
+/* Only the engine's code says the memory is full: an archive that could not be closed may as
+ * well be on a card that was pulled out. */
+TEST_F (BackupEngineTest, OnlyANoSpaceErrorReportsAFullMemory)
+{
+  configure (QString (), QString ());
+  const std::pair<int, int> cases[]
+      = { { SF_ERROR_BACKUP_FAILED, 103 }, { SF_ERROR_BACKUP_NO_SPACE, 102 } };
+  for (const auto &[code, status] : cases)
+    {
+      BackupEngine *engine = newEngine ();
+      QSignalSpy spy (engine, &BackupEngine::backupEngineFinished);
+      g_autoptr (GError) error
+          = g_error_new_literal (SF_ERROR, code, "couldn't close root category output");
+      engine->slotBackendError (theBackend (), error);
+      EXPECT_EQ (engine->failureCode (), code);
+      EXPECT_EQ (finish (engine, spy), status) << code;
+    }
+}

@@ -1,5 +1,6 @@
 /* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-backup-info.h"
+#include "sf-error.h"
 
 #include "AnimationPageSheet.h"
 #include "BackupItemDialog.h"
@@ -157,9 +158,9 @@ TEST (Dialogs, QueriesSayWhatTheyAsk)
 {
   ensureApplication ();
   MainView mainView;
-  auto text = [&] (int status) {
-    TkMessageBox *box
-        = BackupMessageBoxes::operationInterruptedDialog (&mainView, QStringLiteral ("t"), status);
+  auto text = [&] (int status, int errorCode = -1) {
+    TkMessageBox *box = BackupMessageBoxes::operationInterruptedDialog (
+        &mainView, QStringLiteral ("t"), status, errorCode);
     QString result = box->text ();
     delete box;
     return result;
@@ -168,6 +169,10 @@ TEST (Dialogs, QueriesSayWhatTheyAsk)
   EXPECT_EQ (text (102), qtTrId ("qtn_back_devicememfullbackup"));
   EXPECT_EQ (text (103), qtTrId ("qtn_back_backupinterrupted"));
   EXPECT_EQ (text (200), qtTrId ("qtn_back_backupinterrupted"));
+  EXPECT_EQ (text (103, SF_ERROR_BACKUP_FILE_TOO_LARGE), qtTrId ("qtn_back_file_too_large"));
+  EXPECT_EQ (text (103, SF_ERROR_BACKUP_READ_ONLY), qtTrId ("qtn_back_memory_read_only"));
+  EXPECT_EQ (text (103, SF_ERROR_BACKUP_FAILED), qtTrId ("qtn_back_backupinterrupted"));
+  EXPECT_EQ (text (102, SF_ERROR_BACKUP_FILE_TOO_LARGE), qtTrId ("qtn_back_devicememfullbackup"));
 
   /* One wording: Yes / No, or buttons that say what they do. */
   TkMessageBox *battery = BackupMessageBoxes::lowBatteryBackupQuery (&mainView);
