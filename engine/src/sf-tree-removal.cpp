@@ -18,10 +18,13 @@ namespace
 /* Each level holds one descriptor open; export areas and backups are far shallower. */
 const gint max_depth = 128;
 
+/* One walk: a removal, or with a freed function only the count of what a removal would free. */
 class Removal
 {
 public:
-  explicit Removal (GSList *exclusion_patterns)
+  explicit Removal (GSList *exclusion_patterns, SfTreeRemovalFreedFunc freed = NULL,
+                    gpointer freed_data = NULL)
+      : freed_ (freed), freed_data_ (freed_data)
   {
     for (GSList *item = exclusion_patterns; item != NULL; item = item->next)
       patterns_.push_back (g_pattern_spec_new ((const gchar *)item->data));
@@ -55,6 +58,18 @@ public:
     return false;
   }
 
+  bool measuring () const
+  {
+    return freed_ != NULL;
+  }
+
+  /* A file linked elsewhere too keeps its blocks when this name goes. */
+  void count (const struct stat &info) const
+  {
+    if (S_ISREG (info.st_mode) && info.st_nlink == 1)
+      freed_ (info.st_dev, (guint64)info.st_blocks * 512, freed_data_);
+  }
+
   void fail (const std::string &path, gint error_number)
   {
     if (error_ == NULL)
@@ -80,6 +95,8 @@ public:
 
 private:
   std::vector<GPatternSpec *> patterns_;
+  SfTreeRemovalFreedFunc freed_;
+  gpointer freed_data_;
   GError *error_ = NULL;
 };
 
@@ -137,6 +154,11 @@ remove_entry (Removal &removal, gint parent_fd, const gchar *name, const std::st
     {
       if (removal.excluded (path))
         return false;
+      if (removal.measuring ())
+        {
+          removal.count (info);
+          return true;
+        }
       if (unlinkat (parent_fd, name, 0) == 0 || errno == ENOENT)
         return true;
       removal.fail (path, errno);
@@ -160,18 +182,19 @@ remove_entry (Removal &removal, gint parent_fd, const gchar *name, const std::st
     }
   if (!empty_folder (removal, fd, path, depth + 1) || kept)
     return false;
+  if (removal.measuring ())
+    return true;
   if (unlinkat (parent_fd, name, AT_REMOVEDIR) == 0 || errno == ENOENT)
     return true;
   removal.fail (path, errno);
   return false;
 }
-} // namespace
 
+/* Walks path, below its parent's descriptor; FALSE with error for the first entry it could not
+ * remove or read. */
 gboolean
-sf_tree_removal_remove (const gchar *path, GSList *exclusion_patterns, GError **error)
+walk (const gchar *path, Removal &removal, GError **error)
 {
-  g_return_val_if_fail (path != NULL && g_path_is_absolute (path), FALSE);
-
   g_autofree gchar *canonical = g_canonicalize_filename (path, "/");
   if (strcmp (canonical, "/") == 0)
     {
@@ -191,10 +214,31 @@ sf_tree_removal_remove (const gchar *path, GSList *exclusion_patterns, GError **
         close (parent_fd);
       return FALSE;
     }
-  Removal removal (exclusion_patterns);
   remove_entry (removal, parent_fd, name, canonical, 0);
   close (parent_fd);
   return removal.result (error);
+}
+
+/* What a location's clearing spares: the exclusions of its categories in both tables. */
+GSList *
+clearing_exclusions (guint32 categories)
+{
+  GSList *patterns = NULL;
+  for (SfBackupLocations *table : { sf_backup_configurations_get_locations (),
+                                    sf_backup_configurations_get_permanent_locations () })
+    if (table != NULL)
+      patterns = g_slist_concat (patterns, sf_backup_locations_get_uris (table, categories, TRUE));
+  return patterns;
+}
+} // namespace
+
+gboolean
+sf_tree_removal_remove (const gchar *path, GSList *exclusion_patterns, GError **error)
+{
+  g_return_val_if_fail (path != NULL && g_path_is_absolute (path), FALSE);
+
+  Removal removal (exclusion_patterns);
+  return walk (path, removal, error);
 }
 
 gboolean
@@ -208,11 +252,7 @@ sf_tree_removal_clear_location (const gchar *path, guint32 categories, GError **
                    "Refusing to remove %s: it holds a protected folder", path);
       return FALSE;
     }
-  GSList *patterns = NULL;
-  for (SfBackupLocations *table : { sf_backup_configurations_get_locations (),
-                                    sf_backup_configurations_get_permanent_locations () })
-    if (table != NULL)
-      patterns = g_slist_concat (patterns, sf_backup_locations_get_uris (table, categories, TRUE));
+  GSList *patterns = clearing_exclusions (categories);
   GError *removal_error = NULL;
   gboolean removed = sf_tree_removal_remove (path, patterns, &removal_error);
   g_slist_free_full (patterns, g_free);
@@ -224,4 +264,19 @@ sf_tree_removal_clear_location (const gchar *path, guint32 categories, GError **
   if (!removed)
     g_propagate_error (error, removal_error);
   return removed;
+}
+
+void
+sf_tree_removal_measure_location (const gchar *path, guint32 categories,
+                                  SfTreeRemovalFreedFunc func, gpointer user_data)
+{
+  g_return_if_fail (path != NULL && g_path_is_absolute (path));
+  g_return_if_fail (func != NULL);
+
+  if (_sf_location_rules_permanent_covers_protected_folder (path, categories))
+    return;
+  GSList *patterns = clearing_exclusions (categories);
+  Removal measure (patterns, func, user_data);
+  g_slist_free_full (patterns, g_free);
+  walk (path, measure, NULL);
 }

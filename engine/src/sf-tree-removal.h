@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gio/gio.h>
+#include <sys/types.h>
 
 G_BEGIN_DECLS
 
@@ -18,5 +19,15 @@ gboolean sf_tree_removal_remove (const gchar *path, GSList *exclusion_patterns, 
  * folder is refused whole; a missing one is no error. Any thread, while the tables are unchanged.
  */
 gboolean sf_tree_removal_clear_location (const gchar *path, guint32 categories, GError **error);
+
+/* Told of one file a removal would free: the file system it is on and the bytes it takes there. */
+typedef void (*SfTreeRemovalFreedFunc) (dev_t device, guint64 bytes, gpointer user_data);
+
+/* Walks path as sf_tree_removal_clear_location would clear it, removing nothing, and calls func
+ * for each file whose removal would free its blocks: what the exclusions spare, files linked
+ * elsewhere too and what cannot be read count for nothing. Any thread, while the tables are
+ * unchanged. */
+void sf_tree_removal_measure_location (const gchar *path, guint32 categories,
+                                       SfTreeRemovalFreedFunc func, gpointer user_data);
 
 G_END_DECLS

@@ -85,6 +85,17 @@ protected:
     EXPECT_EQ (read ("outside/deep/er"), "also the user's");
   }
 
+  /* Bytes sf_tree_removal_measure_location says clearing location would free. */
+  static guint64 freed_by_clearing (const std::string &location, guint32 categories)
+  {
+    guint64 freed = 0;
+    sf_tree_removal_measure_location (
+        location.c_str (), categories,
+        [] (dev_t, guint64 bytes, gpointer total) { *static_cast<guint64 *> (total) += bytes; },
+        &freed);
+    return freed;
+  }
+
   gchar *root = NULL;
 };
 
@@ -160,6 +171,19 @@ TEST_F (TreeRemovalTest, ClearingALocationSparesItsCategoriesExclusionsOnly)
              nullptr);
   for (const char *name : { "thumbnails/a.png", "thumbnails/b/c.png", "note.txt", "mail.eml" })
     write (std::string ("install/notes/export/") + name, name);
+  write ("install/notes/export/linked", "linked");
+  ASSERT_EQ (::link (path ("install/notes/export/linked").c_str (), path ("elsewhere").c_str ()),
+             0);
+
+  /* The measure counts what the clearing below removes and frees, nothing else. */
+  guint64 expected = 0;
+  for (const char *gone : { "note.txt", "mail.eml" })
+    {
+      struct stat info;
+      ASSERT_EQ (lstat (path (std::string ("install/notes/export/") + gone).c_str (), &info), 0);
+      expected += (guint64)info.st_blocks * 512;
+    }
+  EXPECT_EQ (freed_by_clearing (area, SF_CATEGORY_ORGANIZER), expected);
 
   g_autoptr (GError) error = NULL;
   EXPECT_TRUE (sf_tree_removal_clear_location (area.c_str (), SF_CATEGORY_ORGANIZER, &error));
@@ -179,6 +203,7 @@ TEST_F (TreeRemovalTest, ClearingALocationSparesItsCategoriesExclusionsOnly)
   g_autoptr (GError) refused = NULL;
   EXPECT_FALSE (
       sf_tree_removal_clear_location (path ("card").c_str (), SF_CATEGORY_ORGANIZER, &refused));
+  EXPECT_EQ (freed_by_clearing (path ("card"), SF_CATEGORY_ORGANIZER), 0u);
   g_unsetenv ("MMC_MOUNTPOINT");
   EXPECT_EQ (read ("card/.backups/Backup0/contacts.zip"), "zip");
 }

@@ -1,3 +1,6 @@
+/* GIO names a struct member "signals": the engine's headers come before any Qt header. */
+#include "sf-tree-removal.h"
+
 #include "RestoreRoomCheck.h"
 
 #include "Tracing.h"
@@ -13,8 +16,6 @@ namespace
 {
 /* Room for the folders and records a restore writes besides the files themselves. */
 const quint64 fileSystemMargin = 65536;
-/* Deeper trees are not walked for what their removal frees: counted as freeing nothing. */
-const int maximumDepth = 64;
 
 quint64
 roundUp (quint64 size, quint64 blockSize)
@@ -72,26 +73,16 @@ RestoreRoomCheck::addEntry (int category, const QString &name, quint64 size)
 }
 
 void
-RestoreRoomCheck::countFreed (const QString &path, QHash<dev_t, quint64> &freed, int depth)
-{
-  struct stat status;
-  if (lstat (QFile::encodeName (path).constData (), &status) != 0)
-    return;
-  if (S_ISREG (status.st_mode) && status.st_nlink == 1)
-    freed[status.st_dev] += quint64 (status.st_blocks) * 512;
-  if (!S_ISDIR (status.st_mode) || depth >= maximumDepth)
-    return;
-  const QStringList children = QDir (path).entryList (QDir::AllEntries | QDir::NoDotAndDotDot
-                                                      | QDir::Hidden | QDir::System);
-  for (const QString &child : children)
-    countFreed (path + '/' + child, freed, depth + 1);
-}
-
-void
 RestoreRoomCheck::addLocation (const QString &path, int categories)
 {
   Location location{ categories, {} };
-  countFreed (path, location.freed, 0);
+  /* Counted by the walk that clears the location: what its exclusions spare frees nothing. */
+  sf_tree_removal_measure_location (
+      QFile::encodeName (path).constData (), categories,
+      [] (dev_t device, guint64 bytes, gpointer freed) {
+        (*static_cast<QHash<dev_t, quint64> *> (freed))[device] += bytes;
+      },
+      &location.freed);
   locations << location;
 }
 

@@ -38,7 +38,6 @@ private:
 
   /* The file system of the nearest existing folder at or above path; false when none. */
   bool fileSystemOf (const QString &path, dev_t *device);
-  void countFreed (const QString &path, QHash<dev_t, quint64> &freed, int depth);
 
   QHash<QString, dev_t> folderDevices;
   QHash<dev_t, FileSystem> fileSystems;

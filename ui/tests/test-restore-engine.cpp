@@ -360,6 +360,48 @@ TEST_F (RestoreEngineTest, CategoryThatDoesNotFitItsFileSystemIsLeftAsItIs)
   sf_restore_failure_unref (failure);
 }
 
+/* The current files the category's exclusions match stay through a restore: they free no room
+ * for it, and a restore that fits only when they are counted removes nothing. */
+TEST_F (RestoreEngineTest, WhatTheExclusionsSpareIsNoRoomForTheRestore)
+{
+  TmpfsMount tmpfs ("8M");
+  SKIP_UNLESS_MOUNTED (tmpfs);
+  QString area = QString::fromStdString (tmpfs.path ()) + "/settings";
+  sf_backup_configurations_free ();
+  configurations.add ("keeper", "permanent-backup-files", QString (),
+                      "<location type=\"dir\" category=\"settings\">" + area
+                          + "</location><exclusion type=\"dir\" category=\"settings\">" + area
+                          + "/cache</exclusion>");
+  configurations.load ();
+  writeFile (area + "/settings.db", random_bytes (3 * 1000 * 1000, 3));
+  QVariantMap parameters{ { "name", "Backup0" }, { "notes", "" }, { "password", "" } };
+  BackupEngine *engine
+      = new BackupEngine (theBackend (), target, SF_CATEGORY_SETTINGS, owner.get (), parameters);
+  QSignalSpy spy (engine, &BackupEngine::backupEngineFinished);
+  engine->startBackup ();
+  ASSERT_TRUE (spy.wait (60000));
+  ASSERT_EQ (spy[0][0].toInt (), 100);
+  delete engine;
+
+  /* 4 MB in all, 2 MB of them excluded: 2 MB is all the restore can have for its 3 MB. */
+  const std::string currentSettings = random_bytes (100 * 1000, 4);
+  const std::string cache = random_bytes (2 * 1000 * 1000, 5);
+  writeFile (area + "/settings.db", currentSettings);
+  writeFile (area + "/cache/thumbnails", cache);
+  ASSERT_EQ (mount ("tmpfs", tmpfs.path ().c_str (), "tmpfs", MS_REMOUNT, "size=4M,mode=0755"), 0)
+      << strerror (errno);
+
+  SfRestoreFailure *failure = nullptr;
+  EXPECT_EQ (restore (QString (), &failure), 200);
+  EXPECT_TRUE (read_file ((area + "/settings.db").toStdString ()) == currentSettings)
+      << "nothing is removed for a restore that cannot fit";
+  EXPECT_TRUE (read_file ((area + "/cache/thumbnails").toStdString ()) == cache);
+  ASSERT_NE (failure, nullptr);
+  EXPECT_EQ (sf_restore_failure_get_category_reason (failure, SF_CATEGORY_SETTINGS),
+             SF_RESTORE_FAILURE_INSUFFICIENT_SPACE);
+  sf_restore_failure_unref (failure);
+}
+
 TEST_F (RestoreEngineTest, ApplicationAnsweringLateKeepsItsExportAreaUntilTheNextOperation)
 {
   RestoreEngine::setRestoreAnswerTimeout (500);
