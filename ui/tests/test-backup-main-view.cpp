@@ -482,3 +482,77 @@ TEST_F (MainView, SettingsThatDoNotFitTheirFileSystemStayAndTheDialogSaysSo)
   delete view;
   view = nullptr;
 }
+
+namespace
+{
+/* The backup folder that disappears once the restore has removed the current files, as when
+ * the card is taken out then; set while the handler is installed. */
+QString vanishingBackup;
+QtMessageHandler previousHandler = nullptr;
+
+void
+takeBackupAwayAfterTheRemoval (QtMsgType type, const QMessageLogContext &context,
+                               const QString &message)
+{
+  if (message.contains ("Removing Permanent files") && !vanishingBackup.isEmpty ())
+    {
+      QDir ().rename (vanishingBackup, vanishingBackup + ".gone");
+      vanishingBackup.clear ();
+    }
+  previousHandler (type, context, message);
+}
+} // namespace
+
+TEST_F (MainView, BackendRefusingAfterTheChecksShowsTheFailureAndDoesNotReboot)
+{
+  configure ();
+  writeFile (home + "/export/card.vcf", "BEGIN:VCARD");
+  writeFile (home + "/settings.db", "settings");
+  openView ();
+  startFromSheet ("to restore");
+  ASSERT_EQ (finishBackup (), 100);
+  writeFile (home + "/settings.db", "changed since");
+
+  /* Every check passes; the backup is gone when the backend is asked to restore it. */
+  const int level = traceLevel;
+  traceLevel = 2;
+  vanishingBackup = cardRoot () + "/.backups/Backup0";
+  previousHandler = qInstallMessageHandler (takeBackupAwayAfterTheRemoval);
+  requestRestore ("Backup0");
+  QString text = restoreFailure ();
+  qInstallMessageHandler (previousHandler);
+  traceLevel = level;
+  EXPECT_TRUE (vanishingBackup.isEmpty ()) << "the backup was taken away after the checks";
+  EXPECT_TRUE (text.contains ("Contacts: ")) << qPrintable (text);
+  EXPECT_TRUE (text.contains ("Settings: ")) << qPrintable (text);
+  EXPECT_TRUE (view->isVisible ());
+  QDir (cardRoot () + "/.backups/Backup0.gone").removeRecursively ();
+}
+
+/* The password sheet reads archive headers only: a wrong password whose first block happens to
+ * decrypt like an archive's passes it, and only the restore's check of every archive stops it.
+ * The sheet's check is made to let the wrong one through here. */
+TEST_F (MainView, WrongPasswordPastTheSheetShowsTheFailureRemovesNothingAndDoesNotReboot)
+{
+  configure ();
+  writeFile (home + "/export/card.vcf", "BEGIN:VCARD secret");
+  writeFile (home + "/settings.db", "settings");
+  openView ();
+  startFromSheet ("locked", "s3cret");
+  ASSERT_EQ (finishBackup (), 100);
+  writeFile (home + "/export/card.vcf", "current card");
+  writeFile (home + "/settings.db", "changed since");
+
+  requestRestore ("Backup0");
+  PasswordQuerySheet *query = visible<PasswordQuerySheet> ();
+  ASSERT_NE (query, nullptr);
+  query->setPasswordCheck ([] (const QString &) { return true; });
+  query->findChild<QLineEdit *> ("passwordField")->setText ("wrong");
+  query->acceptButton ()->click ();
+  QString text = restoreFailure ();
+  EXPECT_TRUE (text.contains ("Contacts: ")) << qPrintable (text);
+  EXPECT_TRUE (text.contains ("Settings: ")) << qPrintable (text);
+  EXPECT_EQ (readFile (home + "/export/card.vcf"), "current card");
+  EXPECT_EQ (readFile (home + "/settings.db"), "changed since");
+  EXPECT_TRUE (view->isVisible ());
+}

@@ -1,9 +1,15 @@
 #include "main-view-fixture.h"
+#include "test-data.h"
+
+#include "sf-archiver-zip.h"
 
 #include "BackupLastStateInfo.h"
 
+#include <QDirIterator>
 #include <QUrl>
 
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -48,6 +54,35 @@ protected:
     sf_backup_info_set_data_amount (info, SF_CATEGORY_CONTACTS, 11, 1);
     ASSERT_EQ (sf_backup_info_write_metadata (info), nullptr);
     writeFile (folder + "/contacts.zip", "the archive");
+  }
+
+  /* Starts the engine's interruption helper on a backup of contacts and settings into folder. */
+  GPid startBackupChild (const QString &folder)
+  {
+    std::string child = SAFEHOLD_BINARY_DIR "/engine/tests/interruption-child";
+    std::string configuration = (home + "/configurations").toStdString ();
+    std::string backup = folder.toStdString ();
+    const gchar *argv[]
+        = { child.c_str (), "backup", configuration.c_str (), backup.c_str (), NULL };
+    GPid pid = 0;
+    g_autoptr (GError) error = NULL;
+    EXPECT_TRUE (g_spawn_async (NULL, (gchar **)argv, NULL, G_SPAWN_DO_NOT_REAP_CHILD, NULL, NULL,
+                                &pid, &error))
+        << error->message;
+    return pid;
+  }
+
+  /* Every file below folder with its content. */
+  static QMap<QString, QByteArray> contents (const QString &folder)
+  {
+    QMap<QString, QByteArray> files;
+    QDirIterator entries (folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (entries.hasNext ())
+      {
+        QString path = entries.next ();
+        files.insert (path, readFile (path));
+      }
+    return files;
   }
 
   void SetUp () override
@@ -126,4 +161,70 @@ TEST_F (TwoMemories, StartUpRemovesOnlyTheInterruptedFolderOnItsOwnMemory)
   BackupMainView::showInterruptedNotificationIfNeeded ();
   EXPECT_EQ (readFile (internal + "/.backups/Backup3/contacts.zip"), "the archive");
   QDir (internal).removeRecursively ();
+}
+
+/* A backend writing a backup to the card, killed: the next start removes that half-written
+ * folder only, and the complete backup of the same name on the internal memory stays whole. */
+TEST_F (TwoMemories, KilledCardBackupGoesAtStartUpAndTheInternalOneOfItsNameStays)
+{
+  ensureApplication ();
+  DBusMock notifications (G_BUS_TYPE_SESSION, "org.freedesktop.Notifications",
+                          "/org/freedesktop/Notifications", "org.freedesktop.Notifications");
+  notifications.add_method ("Notify", "susssasa{sv}i", "u", "ret = 1");
+  configure ();
+  /* Enough to pack that the kill lands while an archive is being written. */
+  auto writeSources = [this] {
+    for (int index = 0; index < 24; index++)
+      writeFile (home + "/export/card-" + QString::number (index) + ".vcf",
+                 QByteArray::fromStdString (random_bytes (1000 * 1000, index)));
+    writeFile (home + "/settings.db", "settings");
+  };
+  writeSources ();
+  const QString internal = home + "/MyDocs/.backups/Backup0";
+  QDir ().mkpath (home + "/MyDocs/.backups");
+  int status = 0;
+  GPid pid = startBackupChild (internal);
+  ASSERT_EQ (waitpid (pid, &status, 0), pid);
+  ASSERT_TRUE (WIFEXITED (status) && WEXITSTATUS (status) == 0) << "the internal backup";
+  const QMap<QString, QByteArray> whole = contents (internal);
+  ASSERT_FALSE (whole.isEmpty ());
+
+  writeSources ();
+  const QString cardBackups = cardRoot () + "/.backups";
+  QDir ().mkpath (cardBackups);
+  /* As the backup engine marks a backup before the backend starts on it. */
+  BackupLastStateInfo ().lockBackupInfo ("Backup0", cardBackups);
+  pid = startBackupChild (cardBackups + "/Backup0");
+  bool writing = false;
+  for (int waited = 0; !writing && waited < waitMs; waited++)
+    {
+      for (const QByteArray &content : contents (cardBackups + "/Backup0"))
+        writing = writing || !content.isEmpty ();
+      if (!writing)
+        QThread::msleep (1);
+    }
+  kill (pid, SIGKILL);
+  ASSERT_EQ (waitpid (pid, &status, 0), pid);
+  ASSERT_TRUE (writing);
+  ASSERT_TRUE (WIFSIGNALED (status)) << "the backup ended before it could be killed";
+
+  BackupMainView::showInterruptedNotificationIfNeeded ();
+  EXPECT_FALSE (QFileInfo::exists (cardBackups + "/Backup0"));
+  EXPECT_TRUE (contents (internal) == whole) << "the internal backup is untouched";
+  g_autoptr (GFile) directory = g_file_new_for_path (internal.toUtf8 ().constData ());
+  g_autoptr (SfBackupInfo) info = sf_backup_info_new_from_directory (directory);
+  ASSERT_NE (info, nullptr);
+  for (SfCategory category : { SF_CATEGORY_CONTACTS, SF_CATEGORY_SETTINGS })
+    {
+      g_autoptr (GError) error = NULL;
+      EXPECT_TRUE (sf_archiver_zip_check_category (info, category, NULL, NULL, NULL, &error))
+          << category << " " << (error != NULL ? error->message : "");
+    }
+  ASSERT_EQ (notifications.wait_for_calls ("Notify", 1), 1u);
+  EXPECT_NE (
+      notifications.calls ()[0].args.find (qtTrId ("qtn_back_backupinterrupted").toStdString ()),
+      std::string::npos)
+      << notifications.calls ()[0].args;
+  QDir (home + "/MyDocs").removeRecursively ();
+  QDir (home + "/export").removeRecursively ();
 }
