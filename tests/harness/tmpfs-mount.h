@@ -8,8 +8,10 @@
 class TmpfsMount
 {
 public:
-  /* options are further mount options, such as "ro" or "nr_inodes=2". */
-  explicit TmpfsMount (const std::string &size = "1M", const std::string &options = "");
+  /* options are further mount options, such as "ro" or "nr_inodes=2"; at, when given, is the
+   * folder mounted on (made when missing, left in place afterwards) instead of a fresh one. */
+  explicit TmpfsMount (const std::string &size = "1M", const std::string &options = "",
+                       const std::string &at = "");
   ~TmpfsMount ();
   TmpfsMount (const TmpfsMount &) = delete;
   TmpfsMount &operator= (const TmpfsMount &) = delete;
@@ -31,6 +33,7 @@ private:
   std::string path_;
   std::string reason_;
   bool mounted_ = false;
+  bool made_ = false;
 };
 
 /* In a test body: skips the test when the tmpfs could not be mounted. */

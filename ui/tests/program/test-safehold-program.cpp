@@ -14,6 +14,7 @@
 #include <QDirIterator>
 
 #include <random>
+#include <sys/stat.h>
 
 namespace
 {
@@ -242,6 +243,48 @@ suite (const QStringList &arguments, QByteArray *output)
   return process.exitStatus () == QProcess::NormalExit ? process.exitCode () : -1;
 }
 } // namespace
+
+/* Pipes planted at every lock and marker path: the program neither waits on one at start-up nor
+ * when a backup takes its locks, and puts regular files in their place. */
+TEST_F (SafeholdProgramTest, PipesAtLockAndMarkerPathsAreReplacedAndABackupRuns)
+{
+  BackupLastStateInfo names;
+  const QStringList pipes
+      = { names.getAppLockFileName (), names.getMSMLockFileName (), names.getBackupLockFileName (),
+          names.getRestoreLockFileName (), names.getKeptExportAreasFileName () };
+  for (const QString &path : pipes)
+    {
+      QDir ().mkpath (QFileInfo (path).path ());
+      ASSERT_EQ (mkfifo (QFile::encodeName (path).constData (), 0644), 0) << qPrintable (path);
+    }
+  writeFile (home + "/.contacts/backup/contacts.vcf", "BEGIN:VCARD\nFN:Ada\nEND:VCARD\n");
+  std::unique_ptr<DBusMock> addressBook = addressBookImporting ("");
+
+  QProcess *program = start ({ "--service-mode" });
+  ASSERT_TRUE (waitForTrace ("safehold::main::registerService: com.korvel.backup: true"));
+  ASSERT_TRUE (waitForTrace ("safehold::main::registerObject: /com/korvel/backup: true"));
+  EXPECT_TRUE (QFileInfo (pipes[0]).isFile ()) << "the application lock is a regular file";
+  EXPECT_FALSE (applicationLockIsFree ()) << "and held";
+
+  QTemporaryDir transfers;
+  QByteArray output;
+  const QString transfer = transfers.filePath ("contacts.transfer");
+  ASSERT_EQ (suite ({ "backup", "contacts", "-o", transfer }, &output), 0) << output.constData ();
+  ASSERT_TRUE (program->waitForFinished (waitMs));
+  EXPECT_EQ (program->exitCode (), 0);
+  EXPECT_EQ (LumoSuiteTransfer::categoriesOf (transfer, nullptr), int (SF_CATEGORY_CONTACTS));
+  EXPECT_TRUE (trace ().contains ("File lock obtained to disable mass storage mode"));
+  for (const QString &path : { pipes[0], pipes[1] })
+    EXPECT_TRUE (trace ().contains ("Replacing a non-regular file at \"" + path + "\""))
+        << qPrintable (path);
+  for (const QString &path : pipes)
+    {
+      struct stat status;
+      EXPECT_TRUE (lstat (QFile::encodeName (path).constData (), &status) != 0
+                   || S_ISREG (status.st_mode))
+          << qPrintable (path) << " is still no regular file";
+    }
+}
 
 TEST_F (SafeholdProgramTest, DesktopSuiteBacksUpWipesAndRestoresThroughTheRunningProgram)
 {

@@ -1,10 +1,18 @@
 #include "program-fixture.h"
+#include "test-data.h"
+#include "tmpfs-mount.h"
+
+#include "sf-backup-info.h"
 
 #include "LumoSuiteTransfer.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
 #include <QElapsedTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
 
 namespace
 {
@@ -239,4 +247,108 @@ TEST_F (SuiteExchangeTest, KillDuringALargeSplitLeavesNothingListed)
   program = serve ();
   EXPECT_EQ (listedBackups (backups), QStringList ());
   EXPECT_FALSE (QFileInfo::exists (partial)) << "the next start removes the leftover";
+}
+
+/* Settings that do not fit their file system: the restore leaves them as they are, the stop
+ * reply says not everything was restored, and the phone does not restart. */
+TEST_F (SuiteExchangeTest, SettingsThatDoNotFitTheirFileSystemStayAndTheStopReplySaysSo)
+{
+  const QString folder = home + "/.config/settings";
+  TmpfsMount tmpfs ("8M", "", folder.toStdString ());
+  SKIP_UNLESS_MOUNTED (tmpfs);
+  writeFile (folder + "/system.db", QByteArray::fromStdString (random_bytes (4 * 1000 * 1000, 5)));
+  writeFile (folder + "/accounts.db", "accounts");
+  QTemporaryDir transfers;
+  QProcess *program = serve ();
+  QProcess suite;
+  const QString transfer = transfers.filePath ("settings.transfer");
+  suite.start (SAFEHOLD_SUITE, { "backup", "settings", "-o", transfer });
+  ASSERT_TRUE (suite.waitForFinished (waitMs));
+  ASSERT_EQ (suite.exitCode (), 0) << suite.readAll ().constData ();
+  ASSERT_TRUE (program->waitForFinished (waitMs));
+
+  const QByteArray current = QByteArray::fromStdString (random_bytes (1000 * 1000, 6));
+  writeFile (folder + "/system.db", current);
+  ASSERT_EQ (mount ("tmpfs", tmpfs.path ().c_str (), "tmpfs", MS_REMOUNT, "size=3M,mode=0755"), 0)
+      << strerror (errno);
+
+  program = serve ();
+  EXPECT_EQ (request ("open", "200"), "(0, '" + tmp.toUtf8 () + "')");
+  EXPECT_EQ (request ("open", "5"), "(0, '" + tmp.toUtf8 () + "/settings')");
+  ASSERT_TRUE (QFile::copy (transfer, tmp + "/settings"));
+  EXPECT_EQ (request ("close", "5", QFileInfo (transfer).size ()), "(0, '')");
+  EXPECT_EQ (request ("open", "201"), "(2, '" + tmp.toUtf8 () + "')");
+  ASSERT_TRUE (program->waitForFinished (waitMs));
+  EXPECT_TRUE (readFile (folder + "/system.db") == current) << "the current settings stay";
+  EXPECT_EQ (readFile (folder + "/accounts.db"), "accounts");
+  EXPECT_TRUE (vigil->calls ().empty ()) << "nothing was restored that needs a restart";
+}
+
+/* The suite's cancel while the address book is slow to answer "backup": the backup ends once,
+ * its late answer starts nothing, and the backups of other memories or names stay as they were. */
+TEST_F (SuiteExchangeTest, CancelWhileTheApplicationIsSlowEndsOnceAndTouchesNoOtherBackup)
+{
+  const QMap<QString, QByteArray> sources = cards (4);
+  for (auto file = sources.cbegin (); file != sources.cend (); ++file)
+    writeFile (file.key (), file.value ());
+  /* A second memory beside the internal one, each with complete backups, one of them of the
+   * name the suite's backup takes. */
+  const QString card = home + "/Card2";
+  writeFile (card + "/mounted", "");
+  QMap<QString, QByteArray> others;
+  for (const QString &folder : { card + "/.backups/LUMO Suite Backup", backups + "/Backup0",
+                                 backups + "/LUMO Suite Backup", card + "/.backups/Backup0" })
+    {
+      QDir ().mkpath (QFileInfo (folder).path ());
+      g_autoptr (GFile) directory = g_file_new_for_path (folder.toUtf8 ().constData ());
+      g_autoptr (SfBackupInfo) info = sf_backup_info_new (
+          directory, 1000, FALSE, NULL, "1", "", SF_BACKUP_INFO_FORMAT, SF_CATEGORY_CONTACTS);
+      ASSERT_EQ (sf_backup_info_create_dir (info), nullptr);
+      ASSERT_EQ (sf_backup_info_write_metadata (info), nullptr);
+      writeFile (folder + "/contacts.zip", "the archive of " + folder.toUtf8 ());
+      for (const QString &name : QDir (folder).entryList (QDir::Files | QDir::Hidden))
+        others.insert (folder + "/" + name, readFile (folder + "/" + name));
+    }
+
+  DBusMock addressBook (G_BUS_TYPE_SESSION, "com.korvel.contacts", "/com/korvel/contacts",
+                        "com.korvel.backupclient");
+  addressBook.add_method ("backup", "as", "", "time.sleep(3)");
+  QProcess *program = serve ();
+  EXPECT_EQ (request ("open", "100"), "(0, '" + tmp.toUtf8 () + "')");
+  std::unique_ptr<QProcess> pending (
+      gdbusStart ({ "com.korvel.backup.plugin.request", "--", "open", "1", "0" }));
+  /* The mock answers nothing, its call records included, while it sleeps. */
+  ASSERT_TRUE (waitForTrace ("waiting for dbus methods to return for starting backup"));
+  gdbus ({ "com.korvel.backup.plugin.cancel" });
+  ASSERT_TRUE (pending->waitForFinished (waitMs));
+  EXPECT_EQ (pending->readAllStandardOutput ().trimmed (), "(2, '')");
+  ASSERT_TRUE (program->waitForFinished (waitMs));
+  EXPECT_EQ (program->exitCode (), 0);
+  EXPECT_EQ (addressBook.calls ().size (), 1u) << "the address book answered while it ran";
+
+  const QString log = trace ();
+  EXPECT_EQ (log.count ("Backup DONE, status code = 101"), 1) << qPrintable (log);
+  EXPECT_EQ (log.count ("Backup DONE"), 1);
+  EXPECT_EQ (log.count ("lumo suite backup finished"), 1);
+  EXPECT_EQ (log.count ("Sending delayed reply"), 1);
+  EXPECT_LE (log.count ("Removing the uncompleted backup"), 1);
+  EXPECT_EQ (log.count ("sf_backend_start_backup() finished"), 0)
+      << "the late answer started no backup";
+  /* The suite's own folder on the memory it backs up to is its working folder, emptied by design;
+   * everything else stays. */
+  const QString removal = "Removing the backup folder \"LUMO Suite Backup\" of ";
+  ASSERT_TRUE (log.contains (removal));
+  const qsizetype at = log.indexOf (removal) + removal.size ();
+  const QString folder = log.mid (at, log.indexOf ('\n', at) - at);
+  EXPECT_EQ (log.count (removal + folder + '\n'), log.count (removal)) << "one memory only";
+  const QString working = folder + "/LUMO Suite Backup/";
+  ASSERT_TRUE (working == backups + "/LUMO Suite Backup/"
+               || working == card + "/.backups/LUMO Suite Backup/")
+      << qPrintable (working);
+  for (auto file = others.cbegin (); file != others.cend (); ++file)
+    if (!file.key ().startsWith (working))
+      EXPECT_EQ (readFile (file.key ()), file.value ()) << qPrintable (file.key ());
+  for (auto file = sources.cbegin (); file != sources.cend (); ++file)
+    EXPECT_EQ (readFile (file.key ()), file.value ()) << "a cancelled backup removes nothing";
+  QDir (card).removeRecursively ();
 }
