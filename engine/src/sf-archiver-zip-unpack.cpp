@@ -952,13 +952,38 @@ _sf_archiver_zip_unpack_thread_func (SfArchiver *archiver)
   SF_LOG_DEBUG ("Thread done.\n");
 }
 
+namespace
+{
+/* The archive at path as an input, or NULL. A backup comes from a card or a desktop suite: the
+ * file is opened without blocking and taken only when it is a regular file, so that a pipe under
+ * an archive's name cannot hang the check or the restore. */
+GsfInput *
+open_archive_file (const gchar *path)
+{
+  int descriptor = g_open (path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0);
+  if (descriptor < 0)
+    return NULL;
+  struct stat status;
+  FILE *stream = NULL;
+  if (fstat (descriptor, &status) == 0 && S_ISREG (status.st_mode)
+      && fcntl (descriptor, F_SETFL, fcntl (descriptor, F_GETFL) & ~O_NONBLOCK) == 0)
+    stream = fdopen (descriptor, "rb");
+  if (stream == NULL)
+    {
+      close (descriptor);
+      return NULL;
+    }
+  return gsf_input_stdio_new_FILE (path, stream, FALSE);
+}
+} // namespace
+
 /* Opens the category archive through the decrypting input. */
 SfZipReader *
 _sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory category, const gchar *password,
                                 GError **error)
 {
   g_autofree gchar *path = sf_backup_info_get_category_archive_path (info, category);
-  GsfInput *file = gsf_input_stdio_new (path, NULL);
+  GsfInput *file = open_archive_file (path);
   if (file == NULL)
     {
       SF_LOG_WARNING ("Could not open backup file");

@@ -88,6 +88,28 @@ TEST_F (Unpack, WrongPasswordRestoresNothingAndStillFinishes)
   EXPECT_EQ (sf_backend_get_written_categories (backend ()), SF_CATEGORY_NONE);
 }
 
+/* A pipe under an archive's name, as a card can carry: the check and the restore go past it. */
+TEST_F (Unpack, PipeForAnArchiveFailsItsCategoryWithoutWaiting)
+{
+  make_backup ();
+  g_autoptr (GFile) dir = g_file_new_for_path ((backups_ + "/Backup0").c_str ());
+  g_autoptr (SfBackupInfo) info = sf_backup_info_new_from_directory (dir);
+  ASSERT_NE (info, nullptr);
+  g_autofree gchar *archive = sf_backup_info_get_category_archive_path (info, SF_CATEGORY_CONTACTS);
+  ASSERT_EQ (g_unlink (archive), 0);
+  ASSERT_EQ (mkfifo (archive, 0644), 0);
+
+  g_autoptr (GError) error = NULL;
+  EXPECT_FALSE (
+      sf_archiver_zip_check_category (info, SF_CATEGORY_CONTACTS, NULL, NULL, NULL, &error));
+  EXPECT_TRUE (g_error_matches (error, SF_ERROR, SF_ERROR_RESTORE_CORRUPT_BACKUP));
+  Outcome outcome;
+  restore ("Backup0", four_categories, &outcome);
+  ASSERT_TRUE (outcome.finished);
+  EXPECT_NE (reason (SF_CATEGORY_CONTACTS), -1);
+  EXPECT_EQ (reason (SF_CATEGORY_SETTINGS), -1);
+}
+
 TEST_F (Unpack, SimulatedCategoryFailuresLeaveTheOthersRestored)
 {
   make_backup ();
