@@ -95,6 +95,8 @@ protected:
   {
     MainViewFixture::TearDown ();
     QDir (secondRoot () + "/.backups").removeRecursively ();
+    QDir (home + "/MyDocs").removeRecursively ();
+    BackupLastStateInfo ().unlockBackupInfo ();
   }
 };
 } // namespace
@@ -225,6 +227,4 @@ TEST_F (TwoMemories, KilledCardBackupGoesAtStartUpAndTheInternalOneOfItsNameStay
       notifications.calls ()[0].args.find (qtTrId ("qtn_back_backupinterrupted").toStdString ()),
       std::string::npos)
       << notifications.calls ()[0].args;
-  QDir (home + "/MyDocs").removeRecursively ();
-  QDir (home + "/export").removeRecursively ();
 }

@@ -92,6 +92,13 @@ protected:
     backups = home + "/MyDocs/.backups";
   }
 
+  void TearDown () override
+  {
+    ProgramFixture::TearDown ();
+    /* The second memory a test adds. */
+    QDir (home + "/Card2").removeRecursively ();
+  }
+
   QProcess *serve (const QProcessEnvironment &extra = {})
   {
     const QString ready = "safehold::main::registerObject: /com/korvel/backup: true";
@@ -346,9 +353,12 @@ TEST_F (SuiteExchangeTest, CancelWhileTheApplicationIsSlowEndsOnceAndTouchesNoOt
                || working == card + "/.backups/LUMO Suite Backup/")
       << qPrintable (working);
   for (auto file = others.cbegin (); file != others.cend (); ++file)
-    if (!file.key ().startsWith (working))
-      EXPECT_EQ (readFile (file.key ()), file.value ()) << qPrintable (file.key ());
+    {
+      if (!file.key ().startsWith (working))
+        {
+          EXPECT_EQ (readFile (file.key ()), file.value ()) << qPrintable (file.key ());
+        }
+    }
   for (auto file = sources.cbegin (); file != sources.cend (); ++file)
     EXPECT_EQ (readFile (file.key ()), file.value ()) << "a cancelled backup removes nothing";
-  QDir (card).removeRecursively ();
 }
