@@ -46,13 +46,15 @@ struct CategoryOutput
   GsfOutput *crypt = NULL;
   SfZipWriter *zip = NULL;
 
-  /* Closes the layers from the outermost in; TRUE when each closed cleanly. Stops at the first
-   * failure and leaves the rest to the destructor: closing the file gives up its unfinished copy,
-   * and the space it held would hide a full card from the caller's check. */
-  gboolean close (GError **error)
+  /* Closes the layers from the outermost in; TRUE when each closed cleanly, with the checksum of
+   * the archive's plain bytes. Stops at the first failure and leaves the rest to the destructor:
+   * closing the file gives up its unfinished copy, and the space it held would hide a full card
+   * from the caller's check. */
+  gboolean close (SfArchiverZipChecksum *written, GError **error)
   {
     if (zip != NULL && !sf_zip_writer_close (zip, error))
       return FALSE;
+    *written = { (guint64)gsf_output_size (crypt), sf_zip_writer_get_crc32 (zip) };
     if (crypt != NULL && !gsf_output_close (crypt))
       {
         g_propagate_error (error, g_error_copy (gsf_output_error (crypt)));
@@ -459,6 +461,7 @@ pack_category (CategoryPack *pack, CategoryFiles *files, GError **error)
   g_autofree gchar *path = sf_backup_info_get_category_archive_path (self->backup_info, category);
   g_unlink (path);
   Result result = sf_archiver_is_cancelled (archiver) ? RESULT_CANCELLED : RESULT_DONE;
+  SfArchiverZipChecksum written = { 0, 0 };
   {
     CategoryOutput output;
     if (result == RESULT_DONE)
@@ -468,7 +471,7 @@ pack_category (CategoryPack *pack, CategoryFiles *files, GError **error)
       result = pack_entries (pack, output.zip, files->ordinary, TRUE, error);
     if (result == RESULT_DONE)
       result = pack_entries (pack, output.zip, files->permanent, FALSE, error);
-    if (result == RESULT_DONE && !output.close (NULL))
+    if (result == RESULT_DONE && !output.close (&written, NULL))
       {
         SF_LOG_WARNING ("Backup, couldn't close root category output");
         set_write_error (self, output.file, error, "couldn't close root category output");
@@ -485,7 +488,7 @@ pack_category (CategoryPack *pack, CategoryFiles *files, GError **error)
       return result;
     }
   sf_backup_info_set_data_amount (self->backup_info, category, pack->size, pack->files);
-  pack->run->verifier->add (category, std::move (pack->stored));
+  pack->run->verifier->add (category, std::move (pack->stored), written);
   return RESULT_DONE;
 }
 

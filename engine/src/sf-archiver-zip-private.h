@@ -50,6 +50,11 @@ void _sf_archiver_zip_unpack_thread_func (SfArchiver *archiver);
  * the archives are worked on; returns its descriptor or -1. */
 gint _sf_archiver_zip_create_lock_file (SfArchiverZip *self);
 
+/* The plain bytes of a category archive of info: the file through the decrypting input, its
+ * padding checked. A new reference, or NULL with an SF_ERROR. Any thread. */
+GsfInput *_sf_archiver_zip_open_plain (SfBackupInfo *info, SfCategory category,
+                                       const gchar *password, GError **error);
+
 /* Opens a category archive of info through the decrypting input; NULL with an SF_ERROR. */
 SfZipReader *_sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory category,
                                              const gchar *password, GError **error);
@@ -66,10 +71,27 @@ struct SfArchiverZipStored
   auto operator<=> (const SfArchiverZipStored &other) const = default;
 };
 
-/* Brings a closed category archive to the medium and reads it back whole; TRUE when it holds
- * exactly the files of stored, FALSE with SF_ERROR_BACKUP_FAILED otherwise. */
+/* The plain bytes of an archive: how many, and their CRC-32. */
+struct SfArchiverZipChecksum
+{
+  guint64 size;
+  guint32 crc;
+
+  auto operator<=> (const SfArchiverZipChecksum &other) const = default;
+};
+
+/* Reads the plain bytes of a category archive of info to their end; FALSE with an SF_ERROR when
+ * it cannot be opened or read. Any thread. */
+gboolean _sf_archiver_zip_checksum_category (SfBackupInfo *info, SfCategory category,
+                                             const gchar *password, SfArchiverZipChecksum *checksum,
+                                             GError **error);
+
+/* Brings a closed category archive to the medium and reads it back: TRUE when the medium returns
+ * exactly the bytes written (written) and the archive lists exactly the files of stored, FALSE
+ * with SF_ERROR_BACKUP_FAILED otherwise. */
 gboolean _sf_archiver_zip_verify_category (SfArchiverZip *self, SfCategory category,
-                                           std::vector<SfArchiverZipStored> stored, GError **error);
+                                           std::vector<SfArchiverZipStored> stored,
+                                           SfArchiverZipChecksum written, GError **error);
 
 /* Reads closed category archives back from the medium and compares each with what was packed
  * into it. A worker with no category left to pack reads back the archives the others finished, so
@@ -83,8 +105,10 @@ public:
   SfArchiverZipVerifier (const SfArchiverZipVerifier &) = delete;
   SfArchiverZipVerifier &operator= (const SfArchiverZipVerifier &) = delete;
 
-  /* Queues the read-back of category's archive, which holds exactly stored. */
-  void add (SfCategory category, std::vector<SfArchiverZipStored> stored);
+  /* Queues the read-back of category's archive, which holds exactly stored in the bytes
+   * written. */
+  void add (SfCategory category, std::vector<SfArchiverZipStored> stored,
+            SfArchiverZipChecksum written);
   /* Reads back queued archives on the calling thread until none is left or one failed. */
   void run_queued ();
   /* TRUE once a read-back failed: packing more is pointless. */
@@ -98,6 +122,7 @@ private:
   {
     SfCategory category;
     std::vector<SfArchiverZipStored> stored;
+    SfArchiverZipChecksum written;
   };
 
   SfArchiverZip *archiver_;

@@ -978,9 +978,9 @@ open_archive_file (const gchar *path)
 } // namespace
 
 /* Opens the category archive through the decrypting input. */
-SfZipReader *
-_sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory category, const gchar *password,
-                                GError **error)
+GsfInput *
+_sf_archiver_zip_open_plain (SfBackupInfo *info, SfCategory category, const gchar *password,
+                             GError **error)
 {
   g_autofree gchar *path = sf_backup_info_get_category_archive_path (info, category);
   GsfInput *file = open_archive_file (path);
@@ -1022,6 +1022,16 @@ _sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory category, const g
       g_set_error_literal (error, SF_ERROR, SF_ERROR_WRONG_PASSWORD, "Wrong password");
       return NULL;
     }
+  return plain;
+}
+
+SfZipReader *
+_sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory category, const gchar *password,
+                                GError **error)
+{
+  GsfInput *plain = _sf_archiver_zip_open_plain (info, category, password, error);
+  if (plain == NULL)
+    return NULL;
   g_autoptr (GError) zip_error = NULL;
   SfZipReader *reader = sf_zip_reader_new (plain, &zip_error);
   g_object_unref (plain);

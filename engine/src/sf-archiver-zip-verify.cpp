@@ -1,5 +1,6 @@
 #include "sf-archiver-zip-private.h"
 
+#include "sf-deflate.h"
 #include "sf-error.h"
 #include "sf-log.h"
 
@@ -13,12 +14,18 @@
 #include <iterator>
 
 /* Once a backup succeeds the sources of the ordinary locations are deleted, and the archives are
- * the only copy left. So each archive is read back from the medium, the way a restore reads it,
- * and compared with what was packed before the category counts as written. */
+ * the only copy left. So each archive is read back from the medium before the category counts as
+ * written: its bytes must be exactly those written (their CRC-32 and count, through the same
+ * decrypting input a restore uses), and its entries, as the restore's reader lists them, exactly
+ * the files packed with their sizes. The entries' data is not inflated again: the bytes on the
+ * medium are those the writer made, whose entries carry the checksums of the data it was given. */
 
 namespace
 {
 typedef std::vector<SfArchiverZipStored> StoredList;
+
+/* Bytes taken from the decrypting input at a time by the read-back. */
+constexpr gsize read_back_block_size = 256 * 1024;
 
 /* Test hook: SF_DAMAGE_ARCHIVE=<category name> flips one byte in the middle of that category's
  * archive after it was closed, as a failing card would, so that the read-back has to catch it. */
@@ -79,10 +86,30 @@ flush_to_medium (const gchar *path, GError **error)
   return FALSE;
 }
 
-void
-collect_entry (const gchar *name, guint64 size, gpointer data)
+/* The files the archive lists below its root folder, with their sizes, without reading their
+ * data; FALSE at anything else in it or when it cannot be read. */
+gboolean
+list_entries (SfArchiverZip *self, SfCategory category, StoredList *listed, GError **error)
 {
-  static_cast<StoredList *> (data)->push_back ({ name, size });
+  g_autoptr (SfZipReader) reader
+      = _sf_archiver_zip_open_category (self->backup_info, category, self->password, error);
+  if (reader == NULL)
+    return FALSE;
+  const std::string root = std::string (SF_ARCHIVER_ZIP_ROOT) + "/";
+  SfZipEntry entry;
+  while (sf_zip_reader_next_entry (reader, &entry, error))
+    {
+      std::string name = entry.name;
+      if (!entry.name_valid || entry.is_dir || entry.is_link || entry.size < 0
+          || name.compare (0, root.size (), root) != 0)
+        {
+          g_set_error (error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA, "Unexpected entry \"%s\"",
+                       entry.name);
+          return FALSE;
+        }
+      listed->push_back ({ name.substr (root.size ()), (guint64)entry.size });
+    }
+  return error == NULL || *error == NULL;
 }
 
 /* The first file that differs between two sorted lists, for the log. */
@@ -109,19 +136,60 @@ describe_difference (const StoredList &packed, const StoredList &read)
 } // namespace
 
 gboolean
+_sf_archiver_zip_checksum_category (SfBackupInfo *info, SfCategory category,
+                                    const gchar *password, SfArchiverZipChecksum *checksum,
+                                    GError **error)
+{
+  g_return_val_if_fail (info != NULL, FALSE);
+  g_return_val_if_fail (checksum != NULL, FALSE);
+  g_return_val_if_fail (error == NULL || *error == NULL, FALSE);
+
+  const gchar *usable_password = password != NULL && password[0] != '\0' ? password : NULL;
+  GsfInput *plain = _sf_archiver_zip_open_plain (info, category, usable_password, error);
+  if (plain == NULL)
+    return FALSE;
+  *checksum = { 0, 0 };
+  guint64 size = gsf_input_size (plain);
+  gboolean complete = TRUE;
+  while (complete && checksum->size < size)
+    {
+      gsize count = MIN (size - checksum->size, read_back_block_size);
+      const guint8 *bytes = gsf_input_read (plain, count, NULL);
+      complete = bytes != NULL;
+      if (complete)
+        {
+          checksum->crc = sf_deflate_crc32 (checksum->crc, bytes, count);
+          checksum->size += count;
+        }
+    }
+  g_object_unref (plain);
+  if (!complete)
+    g_set_error (error, SF_ERROR, SF_ERROR_RESTORE_FAILED, "Could not read the archive of %s",
+                 sf_category_to_string (category));
+  return complete;
+}
+
+gboolean
 _sf_archiver_zip_verify_category (SfArchiverZip *self, SfCategory category, StoredList stored,
-                                  GError **error)
+                                  SfArchiverZipChecksum written, GError **error)
 {
   g_autofree gchar *path = sf_backup_info_get_category_archive_path (self->backup_info, category);
   damage_for_test (category, path);
 
   StoredList read;
+  SfArchiverZipChecksum medium;
   g_autoptr (GError) cause = NULL;
   if (!flush_to_medium (path, &cause)
-      || !sf_archiver_zip_check_category (self->backup_info, category, self->password,
-                                          collect_entry, &read, &cause))
+      || !_sf_archiver_zip_checksum_category (self->backup_info, category, self->password, &medium,
+                                              &cause)
+      || !list_entries (self, category, &read, &cause))
     SF_LOG_ERROR ("Backup, archive of %s could not be read back: %s",
                   sf_category_to_string (category), cause->message);
+  else if (medium != written)
+    SF_LOG_ERROR ("Backup, archive of %s could not be read back: %" G_GUINT64_FORMAT
+                  " bytes of CRC-32 %08x written, %" G_GUINT64_FORMAT " of %08x read",
+                  sf_category_to_string (category), written.size, written.crc, medium.size,
+                  medium.crc);
   else
     {
       std::sort (stored.begin (), stored.end ());
@@ -151,11 +219,11 @@ SfArchiverZipVerifier::~SfArchiverZipVerifier ()
 }
 
 void
-SfArchiverZipVerifier::add (SfCategory category, StoredList stored)
+SfArchiverZipVerifier::add (SfCategory category, StoredList stored, SfArchiverZipChecksum written)
 {
   g_return_if_fail (category != SF_CATEGORY_NONE);
   g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&mutex_);
-  jobs_.push_back ({ category, std::move (stored) });
+  jobs_.push_back ({ category, std::move (stored), written });
 }
 
 void
@@ -171,7 +239,8 @@ SfArchiverZipVerifier::run_queued ()
         job = std::move (jobs_.front ());
         jobs_.pop_front ();
       }
-      if (!_sf_archiver_zip_verify_category (archiver_, job.category, std::move (job.stored), NULL))
+      if (!_sf_archiver_zip_verify_category (archiver_, job.category, std::move (job.stored),
+                                             job.written, NULL))
         {
           g_atomic_int_set (&failed_, 1);
           return;

@@ -13,7 +13,8 @@ void sf_deflate_whole (const guint8 *data, gsize size, std::string *out);
 /* Appends one piece of a deflate stream cut into chunks to out: primed with dictionary (the up to
  * 32 KiB of data just before this chunk, none for the first), ended with a sync flush so that the
  * next chunk's output simply follows, and with the final block when last. The pieces of all
- * chunks, in order, form one stream of the whole data. FALSE when zlib fails. */
+ * chunks, in order, form one stream of the whole data. A chunk whose samples show data compressed
+ * already is stored rather than deflated. FALSE when zlib fails. */
 gboolean sf_deflate_chunk (const guint8 *dictionary, gsize dictionary_size, const guint8 *data,
                            gsize size, gboolean last, std::string *out);
 

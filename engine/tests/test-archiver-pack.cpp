@@ -219,7 +219,7 @@ TEST_F (Pack, CancelInTheThirdCategoryKeepsTheFirstTwoAndEverySource)
 {
   write_file (data_ + "/contacts/a.vcf", "contact");
   write_file (data_ + "/mail/inbox/1.eml", "mail");
-  write_file (data_ + "/settings/export/huge.bin", random_bytes (48 * 1024 * 1024, 5));
+  write_file (data_ + "/settings/export/huge.txt", random_letters (48 * 1024 * 1024, 5));
   std::map<std::string, FileState> before = snapshot (data_);
 
   g_autoptr (SfBackupInfo) info
@@ -268,9 +268,9 @@ TEST_F (Pack, CategoriesFailingTogetherReportOneErrorAndDeleteNothing)
 
 TEST_F (Pack, CancelWhileCategoriesArePackedTogetherListsOnlyWholeArchives)
 {
-  write_file (data_ + "/contacts/a.vcf", random_bytes (24 * 1024 * 1024, 11));
-  write_file (data_ + "/mail/inbox/1.eml", random_bytes (24 * 1024 * 1024, 12));
-  write_file (data_ + "/bookmarks/b.html", random_bytes (24 * 1024 * 1024, 13));
+  write_file (data_ + "/contacts/a.vcf", random_letters (24 * 1024 * 1024, 11));
+  write_file (data_ + "/mail/inbox/1.eml", random_letters (24 * 1024 * 1024, 12));
+  write_file (data_ + "/bookmarks/b.html", random_letters (24 * 1024 * 1024, 13));
   std::map<std::string, FileState> before = snapshot (data_);
 
   const guint categories = SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS | SF_CATEGORY_BOOKMARKS;

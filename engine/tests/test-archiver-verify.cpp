@@ -81,8 +81,8 @@ TEST_P (Verify, IntactArchivesPass)
     EXPECT_LE (outcome.percents[i], outcome.percents[i + 1]) << "progress went backwards";
 }
 
-/* A readable archive still fails when it is not exactly what was packed: every name, size and
- * the number of files must match, in any order. */
+/* A readable archive still fails when it is not exactly what was packed (every name, size and
+ * the number of files must match, in any order) or not exactly the bytes that were written. */
 TEST_P (Verify, ArchiveMustHoldExactlyWhatWasPacked)
 {
   make_tree ();
@@ -102,10 +102,13 @@ TEST_P (Verify, ArchiveMustHoldExactlyWhatWasPacked)
   std::string folder = data_.substr (1) + "/contacts/";
   const std::vector<SfArchiverZipStored> packed
       = { { folder + "empty", 0 }, { folder + "a b/ä ö.vcf", 22 } };
-  auto verify = [zip] (std::vector<SfArchiverZipStored> stored) {
+  SfArchiverZipChecksum checksum;
+  ASSERT_TRUE (_sf_archiver_zip_checksum_category (written, SF_CATEGORY_CONTACTS,
+                                                   password (), &checksum, NULL));
+  auto verify = [zip, &checksum] (std::vector<SfArchiverZipStored> stored) {
     g_autoptr (GError) error = NULL;
     gboolean verified
-        = _sf_archiver_zip_verify_category (zip, SF_CATEGORY_CONTACTS, stored, &error);
+        = _sf_archiver_zip_verify_category (zip, SF_CATEGORY_CONTACTS, stored, checksum, &error);
     EXPECT_EQ (verified, error == NULL);
     if (error != NULL)
       {
@@ -127,6 +130,16 @@ TEST_P (Verify, ArchiveMustHoldExactlyWhatWasPacked)
   std::vector<SfArchiverZipStored> twice = packed;
   twice.push_back (packed[0]);
   EXPECT_FALSE (verify (twice));
+
+  /* The same list, but bytes other than those written: a card that returns something else. */
+  const SfArchiverZipChecksum intact = checksum;
+  checksum.crc ^= 1;
+  EXPECT_FALSE (verify (packed));
+  checksum = { intact.size + 1, intact.crc };
+  EXPECT_FALSE (verify (packed));
+  EXPECT_TRUE (log_.contains ("of CRC-32"));
+  checksum = intact;
+  EXPECT_TRUE (verify (packed));
   sf_user_files_free (user_files);
 }
 

@@ -165,7 +165,7 @@ TEST_F (BackupWorker, CancelIsHonouredUntilDeletingBegins)
 TEST_F (BackupWorker, OperationStartedWhenTheLastWasCancelledGetsNoneOfItsEvents)
 {
   write_file (data_ + "/contacts/a.vcf", "contact");
-  write_file (data_ + "/settings/export/big.bin", random_bytes (16 * 1024 * 1024, 8));
+  write_file (data_ + "/settings/export/big.bin", random_letters (16 * 1024 * 1024, 8));
   g_autoptr (SfBackupInfo) first_info = new_info ("Backup0", SF_CATEGORY_SETTINGS);
   g_autoptr (SfArchiver) first = new_backup (first_info);
   g_autoptr (SfBackupInfo) second_info = new_info ("Backup1", SF_CATEGORY_CONTACTS);

@@ -16,6 +16,15 @@ random_bytes (gsize size, guint32 seed)
 }
 
 std::string
+random_letters (gsize size, guint32 seed)
+{
+  std::string letters = random_bytes (size, seed);
+  for (char &byte : letters)
+    byte = "abcdefghijklmno "[byte & 15];
+  return letters;
+}
+
+std::string
 read_file (const std::string &path)
 {
   g_autofree gchar *contents = NULL;
