@@ -1,3 +1,4 @@
+#include "sf-zip-consistency.h"
 #include "sf-zip-reader.h"
 #include "sf-zip-writer.h"
 
@@ -367,9 +368,28 @@ check_with_unzip (const std::string &path, const std::vector<Item> &items)
   EXPECT_EQ (system (("rm -rf '" + out + "'").c_str ()), 0);
 }
 
+/* Our container check passes the archive and lists exactly names and sizes. */
+void
+check_consistency (const std::string &path, const std::vector<std::pair<std::string, guint64>> &items)
+{
+  g_autoptr (GsfInput) source = gsf_input_stdio_new (path.c_str (), NULL);
+  ASSERT_NE (source, nullptr);
+  g_autoptr (GChecksum) listing = g_checksum_new (G_CHECKSUM_SHA256);
+  g_autoptr (GError) error = NULL;
+  EXPECT_TRUE (sf_zip_consistency_check (source, listing, &error)) << error->message;
+  g_autoptr (GChecksum) expected = g_checksum_new (G_CHECKSUM_SHA256);
+  for (const auto &[name, size] : items)
+    sf_zip_consistency_add_listed (expected, name.c_str (), size);
+  EXPECT_STREQ (g_checksum_get_string (listing), g_checksum_get_string (expected));
+}
+
 void
 check_with_every_reader (const std::string &path, const std::vector<Item> &items)
 {
+  std::vector<std::pair<std::string, guint64>> listed;
+  for (const Item &item : items)
+    listed.push_back ({ item.name, item.data.size () });
+  check_consistency (path, listed);
   g_autoptr (GError) error = NULL;
   std::vector<Item> back = read_file (path, &error);
   ASSERT_EQ (error, nullptr) << error->message;
@@ -397,6 +417,7 @@ TEST (ZipLayer, EveryReaderReadsEntriesWholeAndInChunks)
   check_with_every_reader (dir + "/entries.zip", items);
 
   write_file (dir + "/empty.zip", {});
+  check_consistency (dir + "/empty.zip", {});
   g_autoptr (GError) error = NULL;
   EXPECT_TRUE (read_file (dir + "/empty.zip", &error).empty ());
   EXPECT_EQ (error, nullptr);
@@ -464,6 +485,7 @@ TEST (ZipLayer, EntryAbove4GiBGets64BitSizes)
   EXPECT_STREQ (entry.name, "Root/after");
   EXPECT_FALSE (sf_zip_reader_next_entry (reader, &entry, NULL));
 
+  check_consistency (path, { { "Root/zeros", size }, { "Root/after", 5 } });
   run ({ "/usr/bin/unzip", "-tq", path });
   EXPECT_NE (run ({ "/usr/bin/7z", "t", path }).find ("Everything is Ok"), std::string::npos);
   EXPECT_EQ (run ({ "/usr/bin/python3", "-c",
