@@ -118,8 +118,7 @@ sf_archiver_zip_check_category_with_progress (SfBackupInfo *backup_info, SfCateg
     }
   sf_zip_reader_free (reader);
   if (read_error == NULL
-      && g_strcmp0 (g_checksum_get_string (directory_listing),
-                    g_checksum_get_string (read_listing))
+      && g_strcmp0 (g_checksum_get_string (directory_listing), g_checksum_get_string (read_listing))
              != 0)
     read_error = g_error_new_literal (G_IO_ERROR, G_IO_ERROR_INVALID_DATA,
                                       "Damaged ZIP archive: its entries are not those its central "

@@ -136,9 +136,8 @@ describe_difference (const StoredList &packed, const StoredList &read)
 } // namespace
 
 gboolean
-_sf_archiver_zip_checksum_category (SfBackupInfo *info, SfCategory category,
-                                    const gchar *password, SfArchiverZipChecksum *checksum,
-                                    GError **error)
+_sf_archiver_zip_checksum_category (SfBackupInfo *info, SfCategory category, const gchar *password,
+                                    SfArchiverZipChecksum *checksum, GError **error)
 {
   g_return_val_if_fail (info != NULL, FALSE);
   g_return_val_if_fail (checksum != NULL, FALSE);

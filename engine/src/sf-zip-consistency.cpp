@@ -147,8 +147,8 @@ struct Directory
 
 /* The 64-bit end record and its locator, which sit just before the end record. */
 gboolean
-read_end64 (Source &source, guint64 locator_offset, const std::string &locator, Directory *directory,
-            GError **error)
+read_end64 (Source &source, guint64 locator_offset, const std::string &locator,
+            Directory *directory, GError **error)
 {
   guint64 record_offset = le64 (locator, 8);
   if (le32 (locator, 4) != 0 || le32 (locator, 16) != 1)
@@ -199,8 +199,8 @@ read_end (Source &source, Directory *directory, GError **error)
       || le16 (tail, found + 8) != le16 (tail, found + 10))
     return damaged (error, "the end record names other disks");
   guint64 end_offset = size - tail_size + found;
-  *directory = { le16 (tail, found + 10), le32 (tail, found + 16), le32 (tail, found + 12),
-                 end_offset };
+  *directory
+      = { le16 (tail, found + 10), le32 (tail, found + 16), le32 (tail, found + 12), end_offset };
   std::string locator;
   if (end_offset >= LOCATOR_SIZE
       && !source.read (end_offset - LOCATOR_SIZE, LOCATOR_SIZE, &locator, error))

@@ -105,8 +105,8 @@ TEST_P (Verify, ArchiveMustHoldExactlyWhatWasPacked)
   const std::vector<SfArchiverZipStored> packed
       = { { folder + "empty", 0 }, { folder + "a b/ä ö.vcf", 22 } };
   SfArchiverZipChecksum checksum;
-  ASSERT_TRUE (_sf_archiver_zip_checksum_category (written, SF_CATEGORY_CONTACTS,
-                                                   password (), &checksum, NULL));
+  ASSERT_TRUE (_sf_archiver_zip_checksum_category (written, SF_CATEGORY_CONTACTS, password (),
+                                                   &checksum, NULL));
   auto verify = [zip, &checksum] (std::vector<SfArchiverZipStored> stored) {
     g_autoptr (GError) error = NULL;
     gboolean verified
