@@ -231,6 +231,38 @@ struct PackRun
   }
 };
 
+/* The folder of the file worked on last, kept open: files come folder by folder, so each is
+ * reached from its folder instead of walking its whole path again. */
+struct Folder
+{
+  std::string path;
+  gint fd = -1;
+
+  Folder () = default;
+  Folder (const Folder &) = delete;
+  Folder &operator= (const Folder &) = delete;
+  ~Folder ()
+  {
+    if (fd >= 0)
+      close (fd);
+  }
+
+  /* The descriptor of the folder file_path is in, and its base name in *base; -1 with errno. */
+  gint open_for (const std::string &file_path, const gchar **base)
+  {
+    gsize slash = file_path.rfind ('/');
+    std::string folder = file_path.substr (0, MAX (slash, (gsize)1));
+    *base = file_path.c_str () + slash + 1;
+    if (fd >= 0 && folder == path)
+      return fd;
+    if (fd >= 0)
+      close (fd);
+    path = folder;
+    fd = open (path.c_str (), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return fd;
+  }
+};
+
 /* What one worker packs its current category with. */
 struct CategoryPack
 {
@@ -243,7 +275,24 @@ struct CategoryPack
   /* Added to the archiver's counts, taken back when the category is not completed. */
   guint32 files = 0;
   guint64 size = 0;
+  Folder folder;
 };
+
+/* Opens a listed file for reading without following a link put in its place, and without
+ * writing its access time where the owner allows that; -1 with errno. */
+gint
+open_source (Folder *folder, const std::string &path)
+{
+  const gchar *base = NULL;
+  gint dir_fd = folder->open_for (path, &base);
+  if (dir_fd < 0)
+    return -1;
+  gint flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW;
+  gint fd = openat (dir_fd, base, flags | O_NOATIME);
+  if (fd < 0 && errno == EPERM)
+    fd = openat (dir_fd, base, flags);
+  return fd;
+}
 
 gboolean
 must_stop (PackRun *run)
@@ -329,7 +378,7 @@ pack_file (CategoryPack *pack, SfZipWriter *zip, SfFileEntry *entry, gboolean or
     }
   g_autofree gchar *path = g_file_get_path (entry->uri);
   SF_LOG_DEBUG ("Packing file: %s\n", path);
-  gint fd = g_open (path, O_RDONLY | O_CLOEXEC, 0);
+  gint fd = open_source (&pack->folder, path);
   struct stat before;
   if (fd < 0 || fstat (fd, &before) != 0 || !S_ISREG (before.st_mode))
     {
@@ -506,7 +555,7 @@ pack_worker (PackRun *run)
           run->verifier->run_queued ();
           return;
         }
-      CategoryPack pack{ run, buffer, NULL, {}, {}, 0, 0 };
+      CategoryPack pack{ run, buffer, NULL, {}, {}, 0, 0, {} };
       g_autoptr (GError) error = NULL;
       Result result = pack_category (&pack, &run->categories[index], &error);
       g_mutex_lock (&run->mutex);
@@ -531,19 +580,22 @@ pack_worker (PackRun *run)
 }
 
 /* The archives are complete and described: only now may the stored originals go. A file that
- * changed after it was stored is kept. */
+ * changed after it was stored is kept; what is looked at and what is removed are the same name in
+ * the same folder. */
 void
-delete_packed_file (const PackedFile &file)
+delete_packed_file (Folder *folder, const PackedFile &file)
 {
+  const gchar *base = NULL;
+  gint dir_fd = folder->open_for (file.path, &base);
   struct stat now;
-  if (g_lstat (file.path.c_str (), &now) != 0)
+  if (dir_fd < 0 || fstatat (dir_fd, base, &now, AT_SYMLINK_NOFOLLOW) != 0)
     return;
   if (!S_ISREG (now.st_mode) || now.st_size != file.size || now.st_mtime != file.mtime)
     {
       SF_LOG_WARNING ("File changed after it was packed, it is kept: %s", file.path.c_str ());
       return;
     }
-  if (g_unlink (file.path.c_str ()) != 0)
+  if (unlinkat (dir_fd, base, 0) != 0)
     SF_LOG_WARNING ("Could not remove packed file %s: %s", file.path.c_str (), g_strerror (errno));
 }
 
@@ -556,8 +608,9 @@ delete_packed_files (const std::vector<PackedFile> &packed)
   gsize runs = (packed.size () + run_length - 1) / run_length;
   _sf_archiver_zip_run_each (_sf_archiver_zip_worker_count (runs), runs, [&packed] (gsize run) {
     gsize end = MIN ((run + 1) * run_length, packed.size ());
+    Folder folder;
     for (gsize index = run * run_length; index < end; index++)
-      delete_packed_file (packed[index]);
+      delete_packed_file (&folder, packed[index]);
   });
 }
 
