@@ -27,23 +27,30 @@ typedef std::vector<SfArchiverZipStored> StoredList;
 /* Bytes taken from the decrypting input at a time by the read-back. */
 constexpr gsize read_back_block_size = 256 * 1024;
 
-/* Test hook: SF_DAMAGE_ARCHIVE=<category name> flips one byte in the middle of that category's
- * archive after it was closed, as a failing card would, so that the read-back has to catch it. */
+/* Test hook: SF_DAMAGE_ARCHIVE=<category name>[:<offset>] flips one byte of that category's
+ * archive after it was closed, at offset or else in the middle, as a failing card would, so that
+ * the read-back has to catch it. */
 void
 damage_for_test (SfCategory category, const gchar *path)
 {
-  const gchar *name = g_getenv ("SF_DAMAGE_ARCHIVE");
-  if (name == NULL || sf_category_from_string (name) != category)
+  const gchar *setting = g_getenv ("SF_DAMAGE_ARCHIVE");
+  if (setting == NULL)
+    return;
+  g_auto (GStrv) parts = g_strsplit (setting, ":", 2);
+  if (parts[0] == NULL || sf_category_from_string (parts[0]) != category)
     return;
   gint fd = g_open (path, O_RDWR | O_CLOEXEC, 0);
   if (fd < 0)
     return;
   struct stat info;
   guint8 byte = 0;
-  if (fstat (fd, &info) == 0 && pread (fd, &byte, 1, info.st_size / 2) == 1)
+  off_t offset = 0;
+  if (fstat (fd, &info) == 0)
+    offset = parts[1] != NULL ? g_ascii_strtoll (parts[1], NULL, 10) : info.st_size / 2;
+  if (pread (fd, &byte, 1, offset) == 1)
     {
       byte ^= 0xff;
-      if (pwrite (fd, &byte, 1, info.st_size / 2) != 1)
+      if (pwrite (fd, &byte, 1, offset) != 1)
         SF_LOG_WARNING ("Could not damage %s", path);
     }
   close (fd);

@@ -67,6 +67,58 @@ TEST_P (Verify, DamagedArchiveFailsTheBackupAndDeletesNothing)
   EXPECT_FALSE (exists (backups_ + "/Backup0"));
 }
 
+/* A byte damaged on the medium in any part of the archive fails the backup before any source
+ * is deleted: in a local header, a name, an extra field, the data, a data descriptor, the central
+ * directory and the end record. */
+TEST_P (Verify, DamageInEveryPartFailsTheBackup)
+{
+  make_tree ();
+  std::map<std::string, FileState> before = snapshot (data_);
+  g_autoptr (SfBackupInfo) intact_info = new_info ("Intact", SF_CATEGORY_EMAILS, nullptr);
+  Outcome intact_outcome;
+  backup (intact_info, &intact_outcome);
+  ASSERT_TRUE (intact_outcome.finished);
+  /* The plain layout; a protected archive has the same 16 bytes later. */
+  const std::string bytes = read_file (backups_ + "/Intact/emails.zip");
+  gsize shift = password () != nullptr ? 16 : 0;
+  gsize second = bytes.find ("PK\x03\x04", 4);
+  gsize descriptor = bytes.find ("PK\x07\x08");
+  gsize central = bytes.find ("PK\x01\x02");
+  gsize end = bytes.find ("PK\x05\x06");
+  ASSERT_NE (second, std::string::npos);
+  ASSERT_NE (descriptor, std::string::npos);
+  ASSERT_NE (central, std::string::npos);
+  ASSERT_NE (end, std::string::npos);
+  gsize extra = 30 + (guint8)bytes[26] + ((guint8)bytes[27] << 8);
+  const std::vector<std::pair<std::string, gsize>> parts = {
+    { "local header", 14 },
+    { "name", 32 },
+    { "extra field", extra + 5 },
+    { "data", extra + 60 },
+    { "data descriptor", descriptor + 6 },
+    { "second entry", second + 2 },
+    { "central directory", central + 20 },
+    { "central name", central + 50 },
+    { "end record", end + 12 },
+  };
+
+  for (const auto &[part, offset] : parts)
+    {
+      /* The sources are put back as they were before every attempt. */
+      for (const auto &[path, state] : before)
+        write_file (path, state.content, state.mode, state.mtime);
+      g_setenv ("SF_DAMAGE_ARCHIVE", ("emails:" + std::to_string (offset + shift)).c_str (), TRUE);
+      std::string name = "Backup" + std::to_string (offset);
+      g_autoptr (SfBackupInfo) info = new_info (name, SF_CATEGORY_EMAILS, password ());
+      Outcome outcome;
+      backup (info, &outcome, password ());
+      EXPECT_FALSE (outcome.finished) << part;
+      EXPECT_TRUE (g_error_matches (outcome.error, SF_ERROR, SF_ERROR_BACKUP_FAILED)) << part;
+      EXPECT_EQ (snapshot (data_), before) << part;
+      EXPECT_FALSE (exists (backups_ + "/" + name)) << part;
+    }
+}
+
 /* The same tree backs up when nothing is damaged, so the failure above is the damage's doing. */
 TEST_P (Verify, IntactArchivesPass)
 {
