@@ -91,7 +91,7 @@ LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
     return 0;
   read_at_positions (input, data + 1);
   g_autoptr (GChecksum) listing = g_checksum_new (G_CHECKSUM_SHA256);
-  if (!sf_zip_consistency_check (input, listing, &error)
+  if (!sf_zip_consistency_check (input, sf_zip_consistency_add_listed, listing, &error)
       && !g_error_matches (error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA))
     abort ();
   gsf_input_seek (input, 0, G_SEEK_SET);

@@ -132,8 +132,8 @@ check_container (GsfInput *source, const std::vector<Entry> &entries)
   g_autoptr (GChecksum) expected = g_checksum_new (G_CHECKSUM_SHA256);
   for (const Entry &entry : entries)
     if (acceptable (entry.name))
-      sf_zip_consistency_add_listed (expected, entry.name.c_str (), entry.data.size ());
-  if (!sf_zip_consistency_check (source, listing, NULL)
+      sf_zip_consistency_add_listed (entry.name.c_str (), entry.data.size (), expected);
+  if (!sf_zip_consistency_check (source, sf_zip_consistency_add_listed, listing, NULL)
       || g_strcmp0 (g_checksum_get_string (listing), g_checksum_get_string (expected)) != 0)
     abort ();
   gsf_input_seek (source, 0, G_SEEK_SET);

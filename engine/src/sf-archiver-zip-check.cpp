@@ -82,7 +82,8 @@ sf_archiver_zip_check_category_with_progress (SfBackupInfo *backup_info, SfCateg
     }
   /* The container first: the entries' reader passes over much of what it repeats. */
   g_autoptr (GChecksum) directory_listing = g_checksum_new (G_CHECKSUM_SHA256);
-  gboolean consistent = sf_zip_consistency_check (plain, directory_listing, &open_error);
+  gboolean consistent = sf_zip_consistency_check (plain, sf_zip_consistency_add_listed,
+                                                  directory_listing, &open_error);
   SfZipReader *reader = consistent ? sf_zip_reader_new (plain, &open_error) : NULL;
   g_object_unref (plain);
   if (reader == NULL)
@@ -101,7 +102,7 @@ sf_archiver_zip_check_category_with_progress (SfBackupInfo *backup_info, SfCateg
   /* A damaged entry spoils only itself: the rest is read on as far as the archive allows. */
   while (sf_zip_reader_next_entry (reader, &entry, &read_error))
     {
-      sf_zip_consistency_add_listed (read_listing, entry.name, entry.size);
+      sf_zip_consistency_add_listed (entry.name, entry.size, read_listing);
       guint64 size = 0;
       g_autoptr (GError) entry_error = NULL;
       if (!read_entry (reader, entry, buffer, &size, progress, data, &entry_error))

@@ -436,11 +436,12 @@ check_local (Source &source, const Directory &directory, const Record &record, g
 } // namespace
 
 void
-sf_zip_consistency_add_listed (GChecksum *listing, const gchar *name, guint64 size)
+sf_zip_consistency_add_listed (const gchar *name, guint64 size, gpointer data)
 {
-  g_return_if_fail (listing != NULL);
+  g_return_if_fail (data != NULL);
   g_return_if_fail (name != NULL);
 
+  GChecksum *listing = static_cast<GChecksum *> (data);
   guint64 fields[2] = { GUINT64_TO_LE (strlen (name)), GUINT64_TO_LE (size) };
   g_checksum_update (listing, reinterpret_cast<const guchar *> (&fields[0]), sizeof fields[0]);
   g_checksum_update (listing, reinterpret_cast<const guchar *> (name), strlen (name));
@@ -448,10 +449,10 @@ sf_zip_consistency_add_listed (GChecksum *listing, const gchar *name, guint64 si
 }
 
 gboolean
-sf_zip_consistency_check (GsfInput *input, GChecksum *listing, GError **error)
+sf_zip_consistency_check (GsfInput *input, SfZipListedFunc listed, gpointer data, GError **error)
 {
   g_return_val_if_fail (GSF_IS_INPUT (input), FALSE);
-  g_return_val_if_fail (listing != NULL, FALSE);
+  g_return_val_if_fail (listed != NULL, FALSE);
   g_return_val_if_fail (error == NULL || *error == NULL, FALSE);
 
   Source source (input);
@@ -466,7 +467,7 @@ sf_zip_consistency_check (GsfInput *input, GChecksum *listing, GError **error)
       if (!read_record (source, directory, &at, &record, error)
           || !check_local (source, directory, record, &next, error))
         return FALSE;
-      sf_zip_consistency_add_listed (listing, record.name.c_str (), record.size);
+      listed (record.name.c_str (), record.size, data);
     }
   if (at != directory.end)
     return damaged (error, "the central directory holds more than its records");

@@ -13,15 +13,19 @@ G_BEGIN_DECLS
  * the central directory without a gap, and the end records must agree with the directory and
  * with each other. The entries' data is left to the reader, whose checksums cover it.
  *
- * listing receives a SHA-256 digest of the central directory's names and uncompressed sizes in
- * order (see sf_zip_consistency_add_listed), so that the caller can compare it with what the
- * reader yields. Reads the whole directory but holds one record at a time, so any size is
- * bounded by the archive's own. FALSE with G_IO_ERROR_INVALID_DATA at the first inconsistency,
- * G_IO_ERROR_FAILED when the source cannot be read. Any thread; source is used by the calling
- * thread only while this runs and is left at an unspecified position. */
-gboolean sf_zip_consistency_check (GsfInput *source, GChecksum *listing, GError **error);
+ * listed is called with the name and uncompressed size of every entry the central directory
+ * lists, in order, once its record and local header agree, so that the caller can compare them
+ * with what was written or what a reader yields. Reads the whole directory but holds one record
+ * at a time, so any size is bounded by the archive's own. FALSE with G_IO_ERROR_INVALID_DATA at
+ * the first inconsistency, G_IO_ERROR_FAILED when the source cannot be read. Any thread; source
+ * is used by the calling thread only while this runs and is left at an unspecified position. */
+typedef void (*SfZipListedFunc) (const gchar *name, guint64 size, gpointer data);
 
-/* Adds one entry, as a reader lists it, to a listing digest (a G_CHECKSUM_SHA256). */
-void sf_zip_consistency_add_listed (GChecksum *listing, const gchar *name, guint64 size);
+gboolean sf_zip_consistency_check (GsfInput *source, SfZipListedFunc listed, gpointer data,
+                                   GError **error);
+
+/* An SfZipListedFunc that adds each entry to a digest (a GChecksum passed as data), so that two
+ * listings of any length compare in a fixed size. */
+void sf_zip_consistency_add_listed (const gchar *name, guint64 size, gpointer listing);
 
 G_END_DECLS
