@@ -1,7 +1,6 @@
 #include "sf-archiver-zip-private.h"
 
 #include "sf-error.h"
-#include "sf-zip-consistency.h"
 
 #include <string>
 
@@ -70,25 +69,14 @@ sf_archiver_zip_check_category_with_progress (SfBackupInfo *backup_info, SfCateg
 
   g_autoptr (GError) open_error = NULL;
   const gchar *usable_password = password != NULL && password[0] != '\0' ? password : NULL;
-  GsfInput *plain
-      = _sf_archiver_zip_open_plain (backup_info, category, usable_password, &open_error);
-  if (plain == NULL)
+  SfZipReader *reader
+      = _sf_archiver_zip_open_category (backup_info, category, usable_password, &open_error);
+  if (reader == NULL)
     {
       if (g_error_matches (open_error, SF_ERROR, SF_ERROR_WRONG_PASSWORD))
         g_propagate_error (error, g_steal_pointer (&open_error));
       else
         set_corrupt (error, category, open_error);
-      return FALSE;
-    }
-  /* The container first: the entries' reader passes over much of what it repeats. */
-  g_autoptr (GChecksum) directory_listing = g_checksum_new (G_CHECKSUM_SHA256);
-  gboolean consistent = sf_zip_consistency_check (plain, sf_zip_consistency_add_listed,
-                                                  directory_listing, &open_error);
-  SfZipReader *reader = consistent ? sf_zip_reader_new (plain, &open_error) : NULL;
-  g_object_unref (plain);
-  if (reader == NULL)
-    {
-      set_corrupt (error, category, open_error);
       return FALSE;
     }
 
@@ -97,12 +85,10 @@ sf_archiver_zip_check_category_with_progress (SfBackupInfo *backup_info, SfCateg
   g_autoptr (GError) read_error = NULL;
   g_autoptr (GError) first_damage = NULL;
   guint damaged = 0;
-  g_autoptr (GChecksum) read_listing = g_checksum_new (G_CHECKSUM_SHA256);
   SfZipEntry entry;
   /* A damaged entry spoils only itself: the rest is read on as far as the archive allows. */
   while (sf_zip_reader_next_entry (reader, &entry, &read_error))
     {
-      sf_zip_consistency_add_listed (entry.name, entry.size, read_listing);
       guint64 size = 0;
       g_autoptr (GError) entry_error = NULL;
       if (!read_entry (reader, entry, buffer, &size, progress, data, &entry_error))
@@ -118,12 +104,6 @@ sf_archiver_zip_check_category_with_progress (SfBackupInfo *backup_info, SfCateg
         func (name.c_str () + root.size (), size, data);
     }
   sf_zip_reader_free (reader);
-  if (read_error == NULL
-      && g_strcmp0 (g_checksum_get_string (directory_listing), g_checksum_get_string (read_listing))
-             != 0)
-    read_error = g_error_new_literal (G_IO_ERROR, G_IO_ERROR_INVALID_DATA,
-                                      "Damaged ZIP archive: its entries are not those its central "
-                                      "directory lists");
   if (read_error != NULL)
     {
       set_corrupt (error, category, read_error);

@@ -3,7 +3,6 @@
 #include "sf-deflate.h"
 #include "sf-error.h"
 #include "sf-log.h"
-#include "sf-zip-consistency.h"
 
 #include <fcntl.h>
 #include <gio/gio.h>
@@ -12,16 +11,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 
 /* Once a backup succeeds the sources of the ordinary locations are deleted, and the archives are
  * the only copy left. So each archive is read back from the medium before the category counts as
  * written: its bytes must be exactly those written (their CRC-32 and count, through the same
- * decrypting input a restore uses), its container consistent, and its central directory must
- * list exactly the files packed with their sizes. The entries' data is not inflated again: the
- * bytes on the medium are those the writer made, whose entries carry the checksums of the data it
- * was given. */
+ * decrypting input a restore uses), and only then are its entries, as the restore's reader lists
+ * them, compared with the files packed and their sizes. The entries' data is not inflated again:
+ * the bytes on the medium are those the writer made, whose entries carry the checksums of the
+ * data it was given. */
 
 namespace
 {
@@ -96,44 +94,33 @@ flush_to_medium (const gchar *path, GError **error)
   return FALSE;
 }
 
-/* What the container check lists: each entry's name below the root folder, and its size. */
-struct Listing
-{
-  StoredList entries;
-  bool foreign = false;
-};
-
-void
-collect_entry (const gchar *name, guint64 size, gpointer data)
-{
-  Listing *listing = static_cast<Listing *> (data);
-  const gsize root = strlen (SF_ARCHIVER_ZIP_ROOT "/");
-  if (strncmp (name, SF_ARCHIVER_ZIP_ROOT "/", root) != 0)
-    listing->foreign = true;
-  else
-    listing->entries.push_back ({ name + root, size });
-}
-
-/* The entries of the archive as its central directory lists them, once the container's headers,
- * descriptors and end records agree with each other; FALSE when they do not, or when the archive
- * holds an entry outside its root folder. The data is not inflated: its bytes were checked
- * against the CRC-32 of what was written. */
+/* The files the archive lists below its root folder, with their sizes, as the restore's reader
+ * lists them, its data skipped, not inflated; FALSE at anything else in it or when it cannot be
+ * read. */
 gboolean
 list_entries (SfArchiverZip *self, SfCategory category, StoredList *listed, GError **error)
 {
   const gchar *password
       = self->password != NULL && self->password[0] != '\0' ? self->password : NULL;
-  GsfInput *plain = _sf_archiver_zip_open_plain (self->backup_info, category, password, error);
-  if (plain == NULL)
+  g_autoptr (SfZipReader) reader
+      = _sf_archiver_zip_open_category (self->backup_info, category, password, error);
+  if (reader == NULL)
     return FALSE;
-  Listing listing;
-  gboolean consistent = sf_zip_consistency_check (plain, collect_entry, &listing, error);
-  g_object_unref (plain);
-  if (consistent && listing.foreign)
-    g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA,
-                         "An entry lies outside the root folder");
-  *listed = std::move (listing.entries);
-  return consistent && !listing.foreign;
+  const std::string root = std::string (SF_ARCHIVER_ZIP_ROOT) + "/";
+  SfZipEntry entry;
+  while (sf_zip_reader_next_entry (reader, &entry, error))
+    {
+      std::string name = entry.name;
+      if (!entry.name_valid || entry.is_dir || entry.is_link || entry.size < 0
+          || name.compare (0, root.size (), root) != 0)
+        {
+          g_set_error (error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA, "Unexpected entry \"%s\"",
+                       entry.name);
+          return FALSE;
+        }
+      listed->push_back ({ name.substr (root.size ()), (guint64)entry.size });
+    }
+  return error == NULL || *error == NULL;
 }
 
 /* The first file that differs between two sorted lists, for the log. */
@@ -204,8 +191,7 @@ _sf_archiver_zip_verify_category (SfArchiverZip *self, SfCategory category, Stor
   g_autoptr (GError) cause = NULL;
   if (!flush_to_medium (path, &cause)
       || !_sf_archiver_zip_checksum_category (self->backup_info, category, self->password, &medium,
-                                              &cause)
-      || !list_entries (self, category, &read, &cause))
+                                              &cause))
     SF_LOG_ERROR ("Backup, archive of %s could not be read back: %s",
                   sf_category_to_string (category), cause->message);
   else if (medium != written)
@@ -213,6 +199,9 @@ _sf_archiver_zip_verify_category (SfArchiverZip *self, SfCategory category, Stor
                   " bytes of CRC-32 %08x written, %" G_GUINT64_FORMAT " of %08x read",
                   sf_category_to_string (category), written.size, written.crc, medium.size,
                   medium.crc);
+  else if (!list_entries (self, category, &read, &cause))
+    SF_LOG_ERROR ("Backup, archive of %s could not be listed: %s", sf_category_to_string (category),
+                  cause->message);
   else
     {
       std::sort (stored.begin (), stored.end ());
