@@ -12,7 +12,7 @@ void
 BackupApplicationService::launch ()
 {
   TRACE ("****** Tried to relaunch the application");
-  emit triedToLaunchNewInstance ();
+  Q_EMIT triedToLaunchNewInstance ();
   /* Service mode hides the window while the desktop suite drives an exchange. */
   BackupMainView *mainView = BackupMainView::instance ();
   if (mainView != nullptr && mainView->isServiceMode ())

@@ -11,10 +11,10 @@ class BackupApplicationService : public TkApplicationService
 public:
   explicit BackupApplicationService (const QString &serviceName, QObject *parent = nullptr);
 
-signals:
+Q_SIGNALS:
   void triedToLaunchNewInstance ();
 
-public slots:
+public Q_SLOTS:
   /* Tells the main view, then raises the window as the toolkit does, unless service mode hid it. */
   void launch () override;
 };

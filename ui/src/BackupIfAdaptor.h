@@ -26,7 +26,7 @@ public:
   /* Owned by service, its Qt parent. */
   explicit BackupIfAdaptor (BackupService *service);
 
-public slots:
+public Q_SLOTS:
   int request (const QString &operation, const QString &command, int fileSize, QString &filePath);
   void cancel ();
 

@@ -1,4 +1,3 @@
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-backup-info.h"
 
 #include "BackupItemDialog.h"
@@ -134,7 +133,7 @@ BackupItemDialog::slotRestoreConfirmed ()
 {
   TRACE ("Restore is confirmed");
   accept ();
-  emit onRestoreConfirmed ();
+  Q_EMIT onRestoreConfirmed ();
 }
 
 void
@@ -142,7 +141,7 @@ BackupItemDialog::slotDeleteConfirmed ()
 {
   TRACE ("Delete is confirmed... emitting signal");
   accept ();
-  emit onDeleteConfirmed ();
+  Q_EMIT onDeleteConfirmed ();
 }
 
 void

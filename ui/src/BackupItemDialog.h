@@ -15,16 +15,16 @@ public:
   BackupItemDialog (SfBackupInfo *info, QWidget *mainView);
   ~BackupItemDialog () override;
 
-signals:
+Q_SIGNALS:
   void onRestoreConfirmed ();
   void onDeleteConfirmed ();
 
-public slots:
+public Q_SLOTS:
   void slotRestoreConfirmed ();
   void slotDeleteConfirmed ();
   void slotCancelButtonClicked ();
 
-private slots:
+private Q_SLOTS:
   void slotRestoreButtonClicked ();
   void slotDeleteButtonClicked ();
 

@@ -1,4 +1,3 @@
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-backup-configurations.h"
 
 #include "BackupLastStateInfo.h"

@@ -1,4 +1,3 @@
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-backup-info.h"
 
 #include "BackupList.h"
@@ -125,7 +124,7 @@ BackupList::slotItemClicked (int row)
       TRACE ("Index out of range !!!!!!");
       return;
     }
-  emit itemTapped (backups_.at (row));
+  Q_EMIT itemTapped (backups_.at (row));
 }
 
 void
@@ -141,9 +140,9 @@ BackupList::slotItemLongTapped (int row, const QPoint &position)
   menu_ = new QMenu (this);
   menu_->setAttribute (Qt::WA_DeleteOnClose);
   menu_->addAction (qtTrId ("qtn_back_omdelete"), this,
-                    [this, magic] () { emit deleteRequested (magic); });
+                    [this, magic] () { Q_EMIT deleteRequested (magic); });
   menu_->addAction (qtTrId ("qtn_back_omrestore"), this,
-                    [this, magic] () { emit restoreRequested (magic); });
+                    [this, magic] () { Q_EMIT restoreRequested (magic); });
   menu_->popup (position);
 }
 

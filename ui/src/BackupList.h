@@ -26,15 +26,15 @@ public:
   /* Shows progress in the cell of magic and hides every other bar; a negative value hides all. */
   void setItemProgress (void *magic, int progress);
 
-signals:
+Q_SIGNALS:
   void itemTapped (void *magic);
   void deleteRequested (void *magic);
   void restoreRequested (void *magic);
 
-public slots:
+public Q_SLOTS:
   void slotCloseAllSubviewsSignalReceived ();
 
-private slots:
+private Q_SLOTS:
   void slotItemClicked (int row);
   void slotItemLongTapped (int row, const QPoint &position);
 

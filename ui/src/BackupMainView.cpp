@@ -1,4 +1,3 @@
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-utils.h"
 
 #include "BackupMainView.h"
@@ -319,7 +318,7 @@ void
 BackupMainView::backendProgress (SfBackend *backend, int files, int total, int complete,
                                  SfCategory category)
 {
-  emit signalBackendProgress (backend, files, total, complete, category);
+  Q_EMIT signalBackendProgress (backend, files, total, complete, category);
 }
 
 void
@@ -328,19 +327,19 @@ BackupMainView::backendError (SfBackend *backend, GError *error)
   TRACE (QStringLiteral ("Received error from backend, error message = ")
          + QString::fromUtf8 (error != NULL ? error->message : ""));
   TRACE ("Error code = " + QString::number (error != NULL ? error->code : 0));
-  emit signalBackendError (backend, error);
+  Q_EMIT signalBackendError (backend, error);
 }
 
 void
 BackupMainView::backendFinished (SfBackend *backend)
 {
-  emit signalBackendFinished (backend);
+  Q_EMIT signalBackendFinished (backend);
 }
 
 void
 BackupMainView::backendCancelled (SfBackend *backend)
 {
-  emit signalBackendCancelled (backend);
+  Q_EMIT signalBackendCancelled (backend);
 }
 
 void
@@ -348,7 +347,7 @@ BackupMainView::targetAdded (SfTargetManager *manager, SfTarget *target)
 {
   utils->getTargets ();
   utils->updateDisplayNames ();
-  emit targetAddedSignal (manager, target);
+  Q_EMIT targetAddedSignal (manager, target);
   connectTarget (target);
   backupsChanged ();
 }
@@ -357,7 +356,7 @@ void
 BackupMainView::targetRemoved (SfTargetManager *manager, SfTarget *target)
 {
   utils->getTargets ();
-  emit targetRemovedSignal (manager, target);
+  Q_EMIT targetRemovedSignal (manager, target);
   auto found = targetHandlers.find (target);
   if (found != targetHandlers.end ())
     {
@@ -371,7 +370,7 @@ BackupMainView::targetRemoved (SfTargetManager *manager, SfTarget *target)
 void
 BackupMainView::backupsChanged ()
 {
-  emit signalEngineEmittedBackupChanged ();
+  Q_EMIT signalEngineEmittedBackupChanged ();
   utils->getTargets ();
   if (!isBusy ())
     {
@@ -386,13 +385,13 @@ void
 BackupMainView::backupsListLoadComplete ()
 {
   TRACE ("Backup list loading is completed");
-  emit signalBackendListLoadingComplete ();
+  Q_EMIT signalBackendListLoadingComplete ();
 }
 
 void
 BackupMainView::isTargetAvailable (SfTarget *target, GParamSpec *pspec)
 {
-  emit isAvailableNotification (target, pspec);
+  Q_EMIT isAvailableNotification (target, pspec);
 }
 
 /* Page states and the list. */
@@ -533,7 +532,7 @@ BackupMainView::backupListLoadingComplete ()
     showListView ();
   showLoading (false);
   newBackupButton->setEnabled (!isBusy ());
-  emit backupsUpdated ();
+  Q_EMIT backupsUpdated ();
   if (openDialogAfterLoad)
     {
       openDialogAfterLoad = false;
@@ -551,7 +550,7 @@ BackupMainView::showNoActivityPossibleView ()
 {
   if (finishingRestore)
     return;
-  emit signalCloseAllSubWindows ();
+  Q_EMIT signalCloseAllSubWindows ();
   TRACE ("Connected to PC, not activities are possible");
   newBackupButton->hide ();
   views->setCurrentIndex (NoActivityView);
@@ -632,7 +631,7 @@ BackupMainView::slotTriedToRelaunch ()
   else if (!launchedFromDBus)
     {
       TRACE ("Tried to launch application again, closing all subviews");
-      emit signalCloseAllSubWindows ();
+      Q_EMIT signalCloseAllSubWindows ();
     }
   else
     TRACE ("Safehold is launched from SSU, no UI update");
@@ -663,7 +662,7 @@ BackupMainView::slotProgressUpdated (SfBackend *, int, int, int complete, SfCate
 {
   TRACE ("************** complete value = " + QString::number (complete)
          + "% *********************");
-  emit signalBackendItemProgress (qMax (complete, 3));
+  Q_EMIT signalBackendItemProgress (qMax (complete, 3));
 }
 
 void

@@ -1,6 +1,5 @@
 #pragma once
 
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-backend.h"
 #include "sf-backup-info.h"
 #include "sf-category.h"

@@ -1,6 +1,5 @@
 #pragma once
 
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-backend.h"
 #include "sf-target-manager.h"
 

@@ -1,4 +1,3 @@
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-category.h"
 
 #include "BackupMainView.h"
@@ -65,7 +64,7 @@ BackupMainView::slotLumosuiteBackupEngineFinished (int statusCode)
 {
   TRACE ("lumo suite backup finished");
   backupRunning = false;
-  emit signalLumoSuiteOperationFinished (statusCode);
+  Q_EMIT signalLumoSuiteOperationFinished (statusCode);
 }
 
 SfBackupInfo *
@@ -81,7 +80,7 @@ BackupMainView::startLumoSuiteRestore (SfCategory categories)
   if (finishingRestore)
     {
       TRACE ("Finishing a restore: no desktop-suite restore");
-      emit signalLumoSuiteOperationFinished (restoreNotStarted);
+      Q_EMIT signalLumoSuiteOperationFinished (restoreNotStarted);
       return;
     }
   initBackupEngine ();
@@ -89,7 +88,7 @@ BackupMainView::startLumoSuiteRestore (SfCategory categories)
   if (isUsbConnectedInMSMMode ())
     {
       TRACE ("Device connected in mass storage mode, can not start lumo restore");
-      emit signalLumoSuiteOperationFinished (restoreNotStarted);
+      Q_EMIT signalLumoSuiteOperationFinished (restoreNotStarted);
       return;
     }
   g_autoptr (SfBackupInfo) info = findLumoSuiteBackup ();
@@ -99,7 +98,7 @@ BackupMainView::startLumoSuiteRestore (SfCategory categories)
   if (info == NULL || sf_backup_info_get_categories (info) == 0)
     {
       TRACE ("Lumo restore item not found, restore cancelled");
-      emit signalLumoSuiteOperationFinished (restoreNotStarted);
+      Q_EMIT signalLumoSuiteOperationFinished (restoreNotStarted);
       return;
     }
   /* A running restore for every guard: close, cancel, shutdown, launches. */
@@ -119,7 +118,7 @@ BackupMainView::slotLumosuiteRestoreEngineFinished (int statusCode)
   restoreRunning = false;
   lumoRestoreFailed = restoreEngine == nullptr
                       || sf_restore_failure_has_failures (restoreEngine->getRestoreFailure ());
-  emit signalLumoSuiteOperationFinished (statusCode);
+  Q_EMIT signalLumoSuiteOperationFinished (statusCode);
 }
 
 QString
@@ -163,11 +162,11 @@ BackupMainView::removeLumoSuiteBackup ()
 void
 BackupMainView::cancelLumoSuiteOperation (bool &cancelable)
 {
-  emit signalCancelLumoSuiteOperation (cancelable);
+  Q_EMIT signalCancelLumoSuiteOperation (cancelable);
 }
 
 void
 BackupMainView::slotFinishLumoSuiteOperation (int result)
 {
-  emit signalLumoSuiteOperationFinished (result);
+  Q_EMIT signalLumoSuiteOperationFinished (result);
 }

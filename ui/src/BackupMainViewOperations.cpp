@@ -1,4 +1,3 @@
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-utils.h"
 
 #include "BackupMainView.h"
@@ -114,7 +113,7 @@ BackupMainView::slotDBusOpenNewBackupDialog ()
       TRACE ("New backup view is already visible");
       return;
     }
-  emit signalCloseAllSubWindows ();
+  Q_EMIT signalCloseAllSubWindows ();
   showPage (mainPage);
   openNewBackupDialog (false);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-restore-failure.h"
 
 #include <QString>

@@ -10,6 +10,6 @@ class BackupProcessSheet : public ProcessSheet
 public:
   explicit BackupProcessSheet (QWidget *parent);
 
-public slots:
+public Q_SLOTS:
   void slotOnBackupFinished ();
 };

@@ -1,4 +1,3 @@
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-vfs-utils.h"
 
 #include "BackupRestoreUtils.h"

@@ -35,7 +35,7 @@ public:
    * cancel, so that the program ends once that operation has ended. */
   void closeRequested ();
 
-public slots:
+public Q_SLOTS:
   int request (const QString &operation, const QString &command, int fileSize, QString &filePath);
   void cancel ();
   void slotExitApp ();

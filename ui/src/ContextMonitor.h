@@ -21,7 +21,7 @@ public:
   /* Whether the battery allows a long operation: no monitor, a charger, or 20 percent or more. */
   static bool isBatterySufficient (ContextMonitor *monitor);
 
-public slots:
+public Q_SLOTS:
   void onBatteryStateChanged ();
   void onChargingStateChanged ();
 

@@ -113,7 +113,7 @@ ContextProperty::readDevice ()
   if (value != value_)
     {
       value_ = value;
-      emit valueChanged ();
+      Q_EMIT valueChanged ();
     }
 }
 

@@ -31,10 +31,10 @@ public:
   void unsubscribe ();
   void waitForSubscription ();
 
-signals:
+Q_SIGNALS:
   void valueChanged ();
 
-private slots:
+private Q_SLOTS:
   void devicePropertiesChanged (const QString &interface, const QVariantMap &changed,
                                 const QStringList &invalidated);
 

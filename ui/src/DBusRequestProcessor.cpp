@@ -60,6 +60,6 @@ DBusRequestProcessor::launchToNewbackupView ()
     }
   if (!bringUp ())
     return 1;
-  emit launchNewBackupDialog ();
+  Q_EMIT launchNewBackupDialog ();
   return 0;
 }

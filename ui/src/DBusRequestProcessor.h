@@ -17,12 +17,12 @@ public:
   /* Registers mainView on the session bus and connects the sheet request to it. */
   explicit DBusRequestProcessor (BackupMainView *mainView);
 
-public slots:
+public Q_SLOTS:
   /* 0 once the window is up, 1 when refused. "opennewbackup" also opens the new-backup sheet,
    * and is refused while an operation runs. A refused launch changes nothing. */
   uchar launch (const QString &cmd);
 
-signals:
+Q_SIGNALS:
   void launchNewBackupDialog ();
 
 private:

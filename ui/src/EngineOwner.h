@@ -1,11 +1,7 @@
 #pragma once
 
-/* GIO names a struct member "signals", a Qt keyword: engine headers are read without it. */
-#pragma push_macro("signals")
-#undef signals
 #include "sf-backend.h"
 #include "sf-target.h"
-#pragma pop_macro("signals")
 
 #include <QObject>
 #include <QString>

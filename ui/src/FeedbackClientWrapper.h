@@ -19,7 +19,7 @@ public:
     return client_;
   }
 
-public slots:
+public Q_SLOTS:
   void playWarningSnd ();
   void playInformationSnd ();
   /* A strong warning while the window is seen, an ordinary one when it is not. */

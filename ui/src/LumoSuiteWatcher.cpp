@@ -38,5 +38,5 @@ LumoSuiteWatcher::directoryChanged (const QString &)
     return;
   connected_ = connected;
   TRACE ("Emiting lumosuite event");
-  emit lumoSuiteStateChanged ();
+  Q_EMIT lumoSuiteStateChanged ();
 }

@@ -17,10 +17,10 @@ public:
   /* Whether the marker exists now. */
   bool isConnected () const;
 
-signals:
+Q_SIGNALS:
   void lumoSuiteStateChanged ();
 
-public slots:
+public Q_SLOTS:
   void directoryChanged (const QString &path);
 
 private:

@@ -107,14 +107,14 @@ NewBackupDialog::slotPushButtonStartClicked ()
   confirmField_->clear ();
   message_->hide ();
   accept ();
-  emit signalCloseNewBackupDialog (QDialog::Accepted);
+  Q_EMIT signalCloseNewBackupDialog (QDialog::Accepted);
 }
 
 void
 NewBackupDialog::slotCancelClicked ()
 {
   reject ();
-  emit signalCloseNewBackupDialog (QDialog::Rejected);
+  Q_EMIT signalCloseNewBackupDialog (QDialog::Rejected);
 }
 
 void

@@ -36,10 +36,10 @@ public:
 
   static constexpr int maxNotesLength = 200;
 
-signals:
+Q_SIGNALS:
   void signalCloseNewBackupDialog (int result);
 
-public slots:
+public Q_SLOTS:
   void slotPushButtonStartClicked ();
   void slotCancelClicked ();
   void onAppeared ();

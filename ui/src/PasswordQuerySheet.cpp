@@ -1,4 +1,3 @@
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-archiver-zip.h"
 #include "sf-error.h"
 
@@ -94,7 +93,7 @@ PasswordQuerySheet::slotAcceptClicked ()
   if (check_ (password))
     {
       accept ();
-      emit passwordGiven (password);
+      Q_EMIT passwordGiven (password);
       return;
     }
   attempts_++;
@@ -109,5 +108,5 @@ PasswordQuerySheet::slotAcceptClicked ()
     }
   TkBanner::showText (mainView_, qtTrId ("qtn_back_password_refused"));
   reject ();
-  emit passwordRefused ();
+  Q_EMIT passwordRefused ();
 }

@@ -37,11 +37,11 @@ public:
 
   static constexpr int maxAttempts = 3;
 
-signals:
+Q_SIGNALS:
   void passwordGiven (const QString &password);
   void passwordRefused ();
 
-public slots:
+public Q_SLOTS:
   void slotAcceptClicked ();
 
 private:

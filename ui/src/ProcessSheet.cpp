@@ -43,7 +43,7 @@ ProcessSheet::slotProgressChanged (int currentProgress)
 void
 ProcessSheet::slotOnCancelButtonPressed ()
 {
-  emit cancelRequested ();
+  Q_EMIT cancelRequested ();
 }
 
 void

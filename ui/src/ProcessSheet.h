@@ -22,10 +22,10 @@ public:
   /* The operation has ended: closes the sheet. */
   void dismiss ();
 
-signals:
+Q_SIGNALS:
   void cancelRequested ();
 
-public slots:
+public Q_SLOTS:
   void slotProgressChanged (int currentProgress);
   /* Emits cancelRequested(); the sheet stays as it is until the engine starts cancelling. */
   void slotOnCancelButtonPressed ();

@@ -56,5 +56,5 @@ ProgressReporter::timerEvent (QTimerEvent *event)
   float distance = target - displayed_;
   if (distance > minimumDistance)
     displayed_ = std::min (displayed_ + distance / stepFraction, full);
-  emit signalProgress (int (displayed_));
+  Q_EMIT signalProgress (int (displayed_));
 }

@@ -25,10 +25,10 @@ public:
     return timerId_;
   }
 
-signals:
+Q_SIGNALS:
   void signalProgress (int progress);
 
-public slots:
+public Q_SLOTS:
   void slotStartReportingProgress ();
   void slotStopReportingProgress ();
   void slotActualProgressChanged (int progress);

@@ -1,12 +1,8 @@
 #pragma once
 
-/* GIO names a struct member "signals", a Qt keyword: engine headers are read without it. */
-#pragma push_macro("signals")
-#undef signals
 #include "sf-backend.h"
 #include "sf-backup-info.h"
 #include "sf-restore-failure.h"
-#pragma pop_macro("signals")
 
 #include "BackupLastStateInfo.h"
 #include "DBusMethodCaller.h"

@@ -11,6 +11,6 @@ class RestoreProcessSheet : public ProcessSheet
 public:
   explicit RestoreProcessSheet (QWidget *parent);
 
-public slots:
+public Q_SLOTS:
   void slotOnRestoreFinished ();
 };

@@ -11,6 +11,6 @@ class SSUBackupFinishedView : public TkPage
 public:
   explicit SSUBackupFinishedView (QWidget *parent = nullptr);
 
-signals:
+Q_SIGNALS:
   void ssuFinalWindowClosed ();
 };

@@ -106,7 +106,7 @@ UsbModeWatcher::modeChanged (const QString &mode)
     dirty_ = true;
   if (automationTest_ && currentMode_ == QLatin1String (lumoSuite))
     return;
-  emit usbStateChanged ();
+  Q_EMIT usbStateChanged ();
 }
 
 void

@@ -24,10 +24,10 @@ public:
     return lastSignalledState_;
   }
 
-signals:
+Q_SIGNALS:
   void usbStateChanged ();
 
-public slots:
+public Q_SLOTS:
   void modeChanged (const QString &mode);
   void error (const QDBusError &error);
 

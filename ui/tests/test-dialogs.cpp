@@ -1,4 +1,3 @@
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-backup-info.h"
 #include "sf-error.h"
 
@@ -44,7 +43,7 @@ class MainView : public QWidget
 {
   Q_OBJECT
 
-signals:
+Q_SIGNALS:
   void signalCloseAllSubWindows ();
 };
 
@@ -136,7 +135,7 @@ TEST (Dialogs, CloseAllSubWindowsRejectsEveryOpenDialogButTheInstallationsQuery)
   kept->show ();
   sf_backup_info_unref (info);
 
-  emit mainView.signalCloseAllSubWindows ();
+  Q_EMIT mainView.signalCloseAllSubWindows ();
   for (int i = 0; i < closed.size (); i++)
     {
       EXPECT_EQ (rejections.at (i)->count (), 1) << "dialog " << i;
@@ -344,8 +343,8 @@ TEST (BackupList, TapsAndObjectMenuNameTheirBackup)
   EXPECT_EQ (tapped.at (0).at (0).value<void *> (), (void *)second);
 
   /* Rows the list does not have are ignored. */
-  emit tkList->itemClicked (2);
-  emit tkList->itemLongTapped (-1, QPoint ());
+  Q_EMIT tkList->itemClicked (2);
+  Q_EMIT tkList->itemLongTapped (-1, QPoint ());
   EXPECT_EQ (tapped.count (), 1);
   EXPECT_EQ (list.findChildren<QMenu *> ().size (), 0);
 
@@ -367,7 +366,7 @@ TEST (BackupList, TapsAndObjectMenuNameTheirBackup)
   EXPECT_EQ (restored.at (0).at (0).value<void *> (), (void *)first);
 
   QPointer<QMenu> open = menu;
-  emit mainView.signalCloseAllSubWindows ();
+  Q_EMIT mainView.signalCloseAllSubWindows ();
   deleteClosed ();
   EXPECT_TRUE (open.isNull ());
 

@@ -1,12 +1,8 @@
 #pragma once
 
-/* GIO names a struct member "signals", a Qt keyword: engine headers are read without it. */
-#pragma push_macro("signals")
-#undef signals
 #include "sf-backend.h"
 #include "sf-target-fake.h"
 #include "sf-target-manager.h"
-#pragma pop_macro("signals")
 
 #include "BackupRestoreUtils.h"
 #include "EngineOwner.h"

@@ -1,14 +1,10 @@
 #pragma once
 
-/* GIO names a struct member "signals", a Qt keyword: engine headers are read without it. */
-#pragma push_macro("signals")
-#undef signals
 #include "sf-backend.h"
 #include "sf-backup-configurations.h"
 #include "sf-log.h"
 #include "sf-target-fake.h"
 #include "sf-target-manager.h"
-#pragma pop_macro("signals")
 
 #include <QCoreApplication>
 #include <QDir>

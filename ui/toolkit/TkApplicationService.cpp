@@ -26,7 +26,7 @@ public:
   {
   }
 
-public slots:
+public Q_SLOTS:
   void launch ()
   {
     service_->launch ();

@@ -24,7 +24,7 @@ public:
   static const char *objectPath ();
   static const char *interfaceName ();
 
-public slots:
+public Q_SLOTS:
   /* Called in the running instance when the program is started again: raises its windows. */
   virtual void launch ();
 

@@ -30,5 +30,5 @@ TkFeedback::play (const QString &event)
   TRACE ("Feedback event " + event);
   if (!player_.isEmpty ())
     QProcess::startDetached (player_, { QStringLiteral ("-i"), themeSound (event) });
-  emit played (event);
+  Q_EMIT played (event);
 }

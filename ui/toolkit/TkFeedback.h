@@ -14,7 +14,7 @@ public:
 
   void play (const QString &event);
 
-signals:
+Q_SIGNALS:
   void played (const QString &event);
 
 private:

@@ -27,7 +27,7 @@ TkList::TkList (QWidget *parent) : QScrollArea (parent), layout_ (new QVBoxLayou
   connect (&longPressTimer_, &QTimer::timeout, this, [this] () {
     int row = pressedRow_;
     pressedRow_ = -1;
-    emit itemLongTapped (row, pressedPosition_);
+    Q_EMIT itemLongTapped (row, pressedPosition_);
   });
 }
 
@@ -81,13 +81,13 @@ TkList::eventFilter (QObject *watched, QEvent *event)
         {
           longPressTimer_.stop ();
           pressedRow_ = -1;
-          emit itemClicked (row);
+          Q_EMIT itemClicked (row);
         }
       return true;
     case QEvent::ContextMenu:
       longPressTimer_.stop ();
       pressedRow_ = -1;
-      emit itemLongTapped (row, static_cast<QContextMenuEvent *> (event)->globalPos ());
+      Q_EMIT itemLongTapped (row, static_cast<QContextMenuEvent *> (event)->globalPos ());
       return true;
     default:
       return QScrollArea::eventFilter (watched, event);

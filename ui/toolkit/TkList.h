@@ -34,7 +34,7 @@ public:
   }
   QWidget *cell (int row) const;
 
-signals:
+Q_SIGNALS:
   void itemClicked (int row);
   void itemLongTapped (int row, const QPoint &globalPosition);
 

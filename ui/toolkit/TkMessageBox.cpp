@@ -195,14 +195,14 @@ TkMessageBox::buttonClicked (QDialogButtonBox::StandardButton which)
   /* done() reports accepted and rejected only for the codes 1 and 0; these are button codes. */
   done (which);
   if (isAffirmative (which))
-    emit accepted ();
+    Q_EMIT accepted ();
   else
-    emit rejected ();
+    Q_EMIT rejected ();
 }
 
 void
 TkMessageBox::showEvent (QShowEvent *event)
 {
   QDialog::showEvent (event);
-  emit appeared ();
+  Q_EMIT appeared ();
 }

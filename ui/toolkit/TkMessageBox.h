@@ -39,7 +39,7 @@ public:
   /* Shows the box without blocking. */
   void appear ();
 
-signals:
+Q_SIGNALS:
   void appeared ();
 
 protected:

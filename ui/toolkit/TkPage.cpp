@@ -28,9 +28,9 @@ TkPage::TkPage (QWidget *parent)
   setEscapeMode (EscapeBack);
   connect (escapeButton_, &QPushButton::clicked, this, [this] () {
     if (escapeMode_ == EscapeBack)
-      emit backButtonClicked ();
+      Q_EMIT backButtonClicked ();
     else
-      emit closeButtonClicked ();
+      Q_EMIT closeButtonClicked ();
   });
 }
 
@@ -58,5 +58,5 @@ void
 TkPage::showEvent (QShowEvent *event)
 {
   QWidget::showEvent (event);
-  emit appeared ();
+  Q_EMIT appeared ();
 }

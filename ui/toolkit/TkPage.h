@@ -34,7 +34,7 @@ public:
     return body_;
   }
 
-signals:
+Q_SIGNALS:
   void backButtonClicked ();
   void closeButtonClicked ();
   void appeared ();

@@ -76,7 +76,7 @@ TkSheet::showEvent (QShowEvent *event)
   shownSheets ().removeAll (this);
   shownSheets ().append (this);
   QDialog::showEvent (event);
-  emit appeared ();
+  Q_EMIT appeared ();
 }
 
 void

@@ -36,7 +36,7 @@ public:
   /* Shows the sheet; desktops have no appear animation, so animated only names the wish. */
   void appear (bool animated = true);
 
-signals:
+Q_SIGNALS:
   void appeared ();
 
 protected:

@@ -2,7 +2,6 @@
  * the desktop suite and for the end-to-end tests. It backs up content types of the running
  * program into transfer files and restores such files. */
 
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "sf-i18n.h"
 
 #include "LumoSuiteTransfer.h"

@@ -23,7 +23,8 @@ BackupMainView::finishOnItsOwn ()
   if (outcomes.isEmpty ())
     return;
   int status = outcomes.takeFirst ();
-  QTimer::singleShot (0, this, [this, status] { emit signalLumoSuiteOperationFinished (status); });
+  QTimer::singleShot (0, this,
+                      [this, status] { Q_EMIT signalLumoSuiteOperationFinished (status); });
 }
 
 void

@@ -69,7 +69,7 @@ public:
   int reboots = 0;
   int closes = 0;
 
-public slots:
+public Q_SLOTS:
   void rebootAfterRestore ()
   {
     reboots++;
@@ -82,6 +82,6 @@ public slots:
 private:
   void finishOnItsOwn ();
 
-signals:
+Q_SIGNALS:
   void signalLumoSuiteOperationFinished (int result);
 };

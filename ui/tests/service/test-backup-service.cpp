@@ -189,7 +189,7 @@ TEST_F (BackupServiceTest, BackupExchangeAnswersWithTheTransferFileOnceTheBackup
   EXPECT_EQ (view.backups, QList<int> ({ 1 }));
   EXPECT_TRUE (service->isServingRequests ());
 
-  emit view.signalLumoSuiteOperationFinished (100);
+  Q_EMIT view.signalLumoSuiteOperationFinished (100);
   ASSERT_TRUE (spinUntil ([&] { return contacts.isFinished (); }));
   EXPECT_EQ (contacts.argumentAt<0> (), 0);
   EXPECT_EQ (contacts.argumentAt<1> (), tmpDir + "/contacts");
@@ -202,7 +202,7 @@ TEST_F (BackupServiceTest, BackupExchangeAnswersWithTheTransferFileOnceTheBackup
 
   Reply settings = suite.send ("open", "5");
   ASSERT_TRUE (spinUntil ([&] { return view.backups.size () == 2; }));
-  emit view.signalLumoSuiteOperationFinished (102);
+  Q_EMIT view.signalLumoSuiteOperationFinished (102);
   ASSERT_TRUE (spinUntil ([&] { return settings.isFinished (); }));
   EXPECT_EQ (settings.argumentAt<0> (), 2);
   EXPECT_FALSE (QFile::exists (tmpDir + "/settings"));
@@ -244,7 +244,7 @@ TEST_F (BackupServiceTest, RestoreExchangeRestoresEachFileOnlyOnceItArrived)
   Reply messages = suite.send ("open", "3");
   suite.sync ();
   EXPECT_FALSE (messages.isFinished ()) << "the next file waits for the running restore";
-  emit view.signalLumoSuiteOperationFinished (200);
+  Q_EMIT view.signalLumoSuiteOperationFinished (200);
   ASSERT_TRUE (spinUntil ([&] { return messages.isFinished (); }));
   EXPECT_EQ (messages.argumentAt<1> (), tmpDir + "/messages");
   suite.sync ();
@@ -259,7 +259,7 @@ TEST_F (BackupServiceTest, RestoreExchangeRestoresEachFileOnlyOnceItArrived)
   EXPECT_EQ (view.restoredFiles.last ().value ("messaging.zip"), "messaging");
 
   Reply settings = suite.send ("open", "5");
-  emit view.signalLumoSuiteOperationFinished (204);
+  Q_EMIT view.signalLumoSuiteOperationFinished (204);
   ASSERT_TRUE (spinUntil ([&] { return settings.isFinished (); }));
   size = writeTransferFile (tmpDir + "/settings", { { 0, "meta 3" }, { 32, "settings" } });
   suite.request ("close", "5", size);
@@ -269,7 +269,7 @@ TEST_F (BackupServiceTest, RestoreExchangeRestoresEachFileOnlyOnceItArrived)
   suite.sync ();
   EXPECT_FALSE (stop.isFinished ()) << "the stop waits for the last restore";
 
-  emit view.signalLumoSuiteOperationFinished (200);
+  Q_EMIT view.signalLumoSuiteOperationFinished (200);
   ASSERT_TRUE (spinUntil ([&] { return stop.isFinished (); }));
   EXPECT_EQ (stop.argumentAt<0> (), 0);
   EXPECT_EQ (stop.argumentAt<1> (), tmpDir);
@@ -320,7 +320,7 @@ TEST_F (BackupServiceTest, CancelCancelsTheSuiteBackupAndClosesOnceItEnded)
   EXPECT_EQ (view.cancels, 1);
   EXPECT_EQ (view.closes, 0) << "the backup winds down first";
   EXPECT_EQ (suite.request ("open", "100").argumentAt<0> (), 2) << "no new exchange meanwhile";
-  emit view.signalLumoSuiteOperationFinished (101);
+  Q_EMIT view.signalLumoSuiteOperationFinished (101);
   ASSERT_TRUE (spinUntil ([&] { return pending.isFinished (); }));
   EXPECT_EQ (pending.argumentAt<0> (), 2);
   EXPECT_EQ (pending.argumentAt<1> (), "");
@@ -373,7 +373,7 @@ TEST_F (BackupServiceTest, StopActsOnlyOnAnAcceptedRestoreExchangeAndOnlyOnce)
   Reply second = suite.request ("open", "201");
   EXPECT_EQ (second.argumentAt<0> (), 2) << "a second stop is refused at once";
   EXPECT_FALSE (stop.isFinished ());
-  emit view.signalLumoSuiteOperationFinished (204);
+  Q_EMIT view.signalLumoSuiteOperationFinished (204);
   ASSERT_TRUE (spinUntil ([&] { return stop.isFinished (); }));
   EXPECT_EQ (stop.argumentAt<0> (), 0);
   EXPECT_TRUE (spinUntil ([&] { return view.reboots == 1; }));
@@ -394,7 +394,7 @@ TEST_F (BackupServiceTest, StopRebootsOnlyAfterSettingsWereRestoredAndReportsEve
   int size = writeTransferFile (tmpDir + "/settings", { { 0, "meta" }, { 32, "settings" } });
   suite.request ("close", "5", size);
   ASSERT_TRUE (spinUntil ([&] { return view.restores.size () == 1; }));
-  emit view.signalLumoSuiteOperationFinished (200);
+  Q_EMIT view.signalLumoSuiteOperationFinished (200);
   Reply stop = suite.request ("open", "201");
   EXPECT_EQ (stop.argumentAt<0> (), 2) << "a category was not restored";
   ASSERT_TRUE (spinUntil ([&] { return view.closes == 2; }));
@@ -418,7 +418,7 @@ TEST_F (BackupServiceTest, OpenWaitsOnlyForARunningRestoreAndUnclosedItemsFailAt
   Reply messages = suite.send ("open", "3");
   suite.sync ();
   EXPECT_FALSE (messages.isFinished ()) << "an earlier item is being restored";
-  emit view.signalLumoSuiteOperationFinished (200);
+  Q_EMIT view.signalLumoSuiteOperationFinished (200);
   ASSERT_TRUE (spinUntil ([&] { return messages.isFinished (); }));
   EXPECT_EQ (messages.argumentAt<0> (), 0);
 
@@ -437,7 +437,7 @@ TEST_F (BackupServiceTest, RefusedStartChangesNothingOfARunningExchange)
   EXPECT_EQ (suite.request ("open", "200").argumentAt<0> (), 2);
   view.busy = false;
   EXPECT_EQ (suite.request ("open", "100").argumentAt<0> (), 2);
-  emit view.signalLumoSuiteOperationFinished (100);
+  Q_EMIT view.signalLumoSuiteOperationFinished (100);
   ASSERT_TRUE (spinUntil ([&] { return contacts.isFinished (); }));
   EXPECT_EQ (contacts.argumentAt<0> (), 0);
   EXPECT_EQ (LumoSuiteTransfer::categoriesOf (tmpDir + "/contacts", nullptr), 1);
@@ -452,7 +452,7 @@ TEST_F (BackupServiceTest, RefusedStartChangesNothingOfARunningExchange)
   ASSERT_TRUE (spinUntil ([&] { return view.restores.size () == 1; }));
   Reply settings = suite.send ("open", "5");
   EXPECT_EQ (suite.request ("open", "200").argumentAt<0> (), 2);
-  emit view.signalLumoSuiteOperationFinished (200);
+  Q_EMIT view.signalLumoSuiteOperationFinished (200);
   ASSERT_TRUE (spinUntil ([&] { return settings.isFinished (); }));
   EXPECT_EQ (settings.argumentAt<0> (), 0) << "the queue was kept";
   EXPECT_EQ (view.restoredFiles.last ().value ("contacts.zip"), "contacts");
@@ -467,7 +467,7 @@ TEST_F (BackupServiceTest, AbandonedExchangeEndsAndFreesTheService)
   ASSERT_TRUE (spinUntil ([&] { return view.backups.size () == 1; }));
   spinUntil ([] { return false; }, 2000); // twice the bound: ends only while the suite is silent
   EXPECT_TRUE (service->isServingRequests ()) << "the phone is working, not the suite";
-  emit view.signalLumoSuiteOperationFinished (100);
+  Q_EMIT view.signalLumoSuiteOperationFinished (100);
   ASSERT_TRUE (spinUntil ([&] { return contacts.isFinished (); }));
   EXPECT_TRUE (QFile::exists (tmpDir + "/contacts"));
   ASSERT_TRUE (spinUntil ([&] { return !service->isServingRequests (); }));

@@ -1,4 +1,3 @@
-/* GLib first: Qt defines "signals" as a keyword. */
 #include "dbus-mock.h"
 
 #include "BackupIfAdaptor.h"
