@@ -36,7 +36,8 @@ TEST (Catalogue, EveryIdOfTheProgramHasAnEnglishText)
   for (const char *directory : { "/ui/src", "/ui/toolkit" })
     {
       QDirIterator files (QStringLiteral (SAFEHOLD_SOURCE_DIR) + QLatin1String (directory),
-                          { QStringLiteral ("*.cpp"), QStringLiteral ("*.h") }, QDir::Files);
+                          { QStringLiteral ("*.cpp"), QStringLiteral ("*.h") }, QDir::Files,
+                          QDirIterator::Subdirectories);
       while (files.hasNext ())
         used += idsIn (readAll (files.next ()));
     }
