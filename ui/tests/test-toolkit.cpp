@@ -1,4 +1,3 @@
-/* GIO first: Qt defines "signals" as a keyword. */
 #include "dbus-mock.h"
 
 #include "TkApplicationService.h"

@@ -1,4 +1,3 @@
-/* GIO names a struct member "signals": the engine's headers come before any Qt header. */
 #include "sf-archiver-zip.h"
 #include "sf-backup-configurations.h"
 #include "sf-error.h"
