@@ -1,3 +1,4 @@
+#include "TkTracing.h"
 #include "Tracing.h"
 
 #include "sf-log.h"
@@ -76,4 +77,15 @@ TEST (Tracing, LogStartsOverAtTheLimit)
   QStringList lines = logLines ();
   ASSERT_EQ (lines.size (), 1);
   EXPECT_TRUE (lines[0].startsWith ("Warning: ") && lines[0].endsWith (": fresh"));
+}
+
+TEST (Tracing, ToolkitTracesReachTheLog)
+{
+  fillLog (1);
+  TK_TRACE ("toolkit " + QString::number (7));
+  QStringList lines = logLines ();
+  ASSERT_EQ (lines.size (), 1) << qPrintable (lines.join ('\n'));
+  QRegularExpression traceLine (
+      R"(^Debug: \d\d:\d\d:\d\d\.\d\d\d: \.\./ui/tests/test-tracing\.cpp \d+ TestBody toolkit 7$)");
+  EXPECT_TRUE (traceLine.match (lines[0]).hasMatch ()) << qPrintable (lines[0]);
 }

@@ -1,7 +1,7 @@
 #include "TkApplication.h"
 
 #include "TkApplicationService.h"
-#include "Tracing.h"
+#include "TkTracing.h"
 
 #include <QDir>
 #include <QFont>
@@ -41,10 +41,10 @@ TkApplication::TkApplication (int &argc, char **argv, const QString &identifier,
   setApplicationName (identifier);
   setStyleSheet (QLatin1String (phoneStyle));
   if (!installCatalogue (*this))
-    TRACE ("No catalogue found, texts are shown by their IDs");
+    TK_TRACE ("No catalogue found, texts are shown by their IDs");
   if (service_ != nullptr && !service_->registerService ())
     {
-      TRACE ("Another instance runs and was asked to launch, exiting");
+      TK_TRACE ("Another instance runs and was asked to launch, exiting");
       std::exit (0);
     }
 }
@@ -62,7 +62,7 @@ TkApplication::installCatalogue (QCoreApplication &application)
           || translator->load (QStringLiteral ("%1_en").arg (QLatin1String (catalogueName)),
                                directory))
         {
-          TRACE ("Catalogue " + translator->filePath ());
+          TK_TRACE ("Catalogue " + translator->filePath ());
           return application.installTranslator (translator);
         }
     }

@@ -1,6 +1,6 @@
 #include "TkApplicationService.h"
 
-#include "Tracing.h"
+#include "TkTracing.h"
 
 #include <QApplication>
 #include <QDBusAbstractAdaptor>
@@ -60,7 +60,7 @@ TkApplicationService::registerService ()
   QDBusConnection bus = QDBusConnection::sessionBus ();
   if (!bus.isConnected ())
     {
-      TRACE ("No session bus, running without the single-instance service");
+      TK_TRACE ("No session bus, running without the single-instance service");
       return true;
     }
   QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply
@@ -70,23 +70,23 @@ TkApplicationService::registerService ()
     {
       if (!bus.registerObject (QLatin1String (objectPath ()), this,
                                QDBusConnection::ExportAdaptors))
-        TRACE ("Could not register the application service object");
+        TK_TRACE ("Could not register the application service object");
       return true;
     }
-  TRACE (serviceName_ + " is taken, asking the running instance to launch");
+  TK_TRACE (serviceName_ + " is taken, asking the running instance to launch");
   QDBusMessage call = QDBusMessage::createMethodCall (serviceName_, QLatin1String (objectPath ()),
                                                       QLatin1String (interfaceName ()),
                                                       QStringLiteral ("launch"));
   QDBusMessage answer = bus.call (call, QDBus::Block, launchTimeoutMs);
   if (answer.type () == QDBusMessage::ErrorMessage)
-    TRACE ("The running instance did not answer: " + answer.errorMessage ());
+    TK_TRACE ("The running instance did not answer: " + answer.errorMessage ());
   return false;
 }
 
 void
 TkApplicationService::launch ()
 {
-  TRACE ("Raising the application window");
+  TK_TRACE ("Raising the application window");
   for (QWidget *widget : QApplication::topLevelWidgets ())
     {
       if (widget->inherits ("TkApplicationWindow"))

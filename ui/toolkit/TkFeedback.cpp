@@ -1,6 +1,6 @@
 #include "TkFeedback.h"
 
-#include "Tracing.h"
+#include "TkTracing.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -27,7 +27,7 @@ TkFeedback::TkFeedback (QObject *parent)
 void
 TkFeedback::play (const QString &event)
 {
-  TRACE ("Feedback event " + event);
+  TK_TRACE ("Feedback event " + event);
   if (!player_.isEmpty ())
     QProcess::startDetached (player_, { QStringLiteral ("-i"), themeSound (event) });
   Q_EMIT played (event);

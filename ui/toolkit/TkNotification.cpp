@@ -1,6 +1,6 @@
 #include "TkNotification.h"
 
-#include "Tracing.h"
+#include "TkTracing.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -23,6 +23,6 @@ TkNotification::publish (const QString &eventType, const QString &summary, const
   notify << QCoreApplication::applicationName () << 0u << QString () << summary << body
          << QStringList () << hints << serverChoosesTimeout;
   bool sent = QDBusConnection::sessionBus ().send (notify);
-  TRACE ("Notification " + eventType + (sent ? " sent" : " could not be sent"));
+  TK_TRACE ("Notification " + eventType + (sent ? " sent" : " could not be sent"));
   return sent;
 }

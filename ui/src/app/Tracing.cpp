@@ -1,5 +1,7 @@
 #include "Tracing.h"
 
+#include "TkTracing.h"
+
 #include <QDir>
 #include <QFile>
 #include <QMutex>
@@ -143,6 +145,10 @@ initTracing ()
       if (valid)
         traceLevel = int (level);
     }
+  /* The toolkit's traces follow the application's, into the same file. */
+  QLoggingCategory::setFilterRules (traceLevel == 2
+                                        ? QStringLiteral ("safehold.toolkit.debug=true")
+                                        : QStringLiteral ("safehold.toolkit.debug=false"));
   openTraceFile (logPath);
   return traceLevel;
 }

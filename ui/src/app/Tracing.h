@@ -6,8 +6,8 @@
  * initTracing. */
 extern int traceLevel;
 
-/* Sets up tracing from "~/.safehold/trace.conf" or BACKUP_UI_LOG_LEVEL and returns the level.
- * Called once by main before anything else. */
+/* Sets up tracing from "~/.safehold/trace.conf" or BACKUP_UI_LOG_LEVEL, the toolkit's traces
+ * with it, and returns the level. Called once by main before anything else. */
 int initTracing ();
 
 /* Writes "<source path> <line> <function> <message>" as a Qt debug message when traces are on.

@@ -1,0 +1,3 @@
+#include "TkTracing.h"
+
+Q_LOGGING_CATEGORY (tkTrace, "safehold.toolkit", QtInfoMsg)
