@@ -5,6 +5,7 @@
 #include "sf-error.h"
 #include "sf-log.h"
 #include "sf-utils.h"
+#include "sf-zip-copy.h"
 #include "sf-zip-reader.h"
 
 #include <cerrno>
@@ -337,22 +338,6 @@ enough_space (int folder, guint64 size)
 }
 
 gboolean
-write_all (int fd, const guint8 *data, gsize size)
-{
-  while (size > 0)
-    {
-      ssize_t count = write (fd, data, size);
-      if (count < 0 && errno == EINTR)
-        continue;
-      if (count < 0)
-        return FALSE;
-      data += count;
-      size -= count;
-    }
-  return TRUE;
-}
-
-gboolean
 is_space_errno (int error_number)
 {
   return error_number == ENOSPC || error_number == EDQUOT;
@@ -384,50 +369,49 @@ struct FileFailure
   std::string message;
 };
 
+/* Between two chunks of a restored file: counts the one written, lets the test hook slow large
+ * files too (so that a cancel can land inside one), and stops on a cancel. */
+gboolean
+copy_step (gsize written, gpointer data)
+{
+  SfArchiver *archiver = SF_ARCHIVER (static_cast<CategoryWalk *> (data)->self);
+  if (written > 0)
+    {
+      sf_archiver_add_processed_size (archiver, written);
+      sf_archiver_update_progress (archiver);
+      if (g_getenv ("SF_SLOW") != NULL)
+        g_usleep (slow_file_delay_us);
+    }
+  return !sf_archiver_is_cancelled (archiver);
+}
+
 /* Streams the entry's data into fd, never more than the entry declares. */
 Result
 copy_entry (CategoryWalk &walk, SfZipReader *reader, const SfZipEntry &entry, int fd,
             FileFailure *failure)
 {
-  SfArchiverZip *self = walk.self;
-  SfArchiver *archiver = SF_ARCHIVER (self);
-  guint64 written = 0;
-  for (;;)
+  g_autoptr (GError) read_error = NULL;
+  switch (sf_zip_copy_entry (reader, entry.size, fd, walk.buffer, SF_ARCHIVER_ZIP_BUFFER_SIZE,
+                             copy_step, &walk, &read_error))
     {
-      /* The test hook slows large files too, so that a cancel can land inside one. */
-      if (written > 0 && g_getenv ("SF_SLOW") != NULL)
-        g_usleep (slow_file_delay_us);
-      if (sf_archiver_is_cancelled (archiver))
-        return RESULT_CANCELLED;
-      g_autoptr (GError) read_error = NULL;
-      gssize count
-          = sf_zip_reader_read (reader, walk.buffer, SF_ARCHIVER_ZIP_BUFFER_SIZE, &read_error);
-      if (count < 0)
-        {
-          SF_LOG_ERROR ("Restore IO error from gsf.");
-          failure->reason = SF_RESTORE_FAILURE_CORRUPT_BACKUP;
-          failure->message = read_error->message;
-          return RESULT_FAILED;
-        }
-      if (count == 0)
-        return RESULT_DONE;
-      if (written + count > (guint64)entry.size)
-        {
-          failure->reason = SF_RESTORE_FAILURE_CORRUPT_BACKUP;
-          failure->message = "the entry holds more data than it declares";
-          return RESULT_FAILED;
-        }
-      if (!write_all (fd, walk.buffer, count))
-        {
-          if (is_space_errno (errno))
-            failure->reason = SF_RESTORE_FAILURE_INSUFFICIENT_SPACE;
-          failure->message = g_strerror (errno);
-          return RESULT_FAILED;
-        }
-      written += count;
-      sf_archiver_add_processed_size (archiver, count);
-      sf_archiver_update_progress (archiver);
+    case SF_ZIP_COPY_DONE:
+      return RESULT_DONE;
+    case SF_ZIP_COPY_STOPPED:
+      return RESULT_CANCELLED;
+    case SF_ZIP_COPY_READ_FAILED:
+      SF_LOG_ERROR ("Restore IO error from gsf.");
+      [[fallthrough]];
+    case SF_ZIP_COPY_TOO_LONG:
+      failure->reason = SF_RESTORE_FAILURE_CORRUPT_BACKUP;
+      failure->message = read_error->message;
+      return RESULT_FAILED;
+    case SF_ZIP_COPY_WRITE_FAILED:
+      break;
     }
+  if (is_space_errno (errno))
+    failure->reason = SF_RESTORE_FAILURE_INSUFFICIENT_SPACE;
+  failure->message = g_strerror (errno);
+  return RESULT_FAILED;
 }
 
 /* Gives the complete file its mode and time, closes it and renames it over name. */

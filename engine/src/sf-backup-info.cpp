@@ -582,6 +582,12 @@ sf_backup_info_get_notes (SfBackupInfo *info)
   return info->notes;
 }
 
+gchar *
+sf_backup_info_escape_text (const gchar *text)
+{
+  return g_strdup (escape_text (text).c_str ());
+}
+
 guint32
 sf_backup_info_get_categories (SfBackupInfo *info)
 {

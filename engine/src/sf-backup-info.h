@@ -43,6 +43,10 @@ const gchar *sf_backup_info_get_password (SfBackupInfo *info);
 const gchar *sf_backup_info_get_device_version (SfBackupInfo *info);
 /* Borrowed, for the life of the record. */
 const gchar *sf_backup_info_get_notes (SfBackupInfo *info);
+/* The text as the metadata carries it: bytes that are not UTF-8 replaced, control characters
+ * other than tab and line ends left out, markup characters as entity references. NULL gives "".
+ * The caller frees the result with g_free; any thread. */
+gchar *sf_backup_info_escape_text (const gchar *text);
 guint32 sf_backup_info_get_categories (SfBackupInfo *info);
 
 void sf_backup_info_set_timestamp (SfBackupInfo *info, gint32 timestamp);

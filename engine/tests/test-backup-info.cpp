@@ -237,6 +237,29 @@ TEST_F (BackupInfo, NotesWithWhatXmlCannotCarryStillGiveAListedBackup)
   sf_backup_info_list_free (listed);
 }
 
+/* The backup engine escapes the user's notes before the record writes them: they read back as
+ * the user wrote them, less what XML cannot carry. */
+TEST_F (BackupInfo, EscapedNotesReadBackAsWritten)
+{
+  g_autofree gchar *escaped = sf_backup_info_escape_text ("<a & \"b\" 'c'>\a\tline\nbad\xff");
+  EXPECT_STREQ (escaped, "&lt;a &amp; &quot;b&quot; &apos;c&apos;&gt;\tline\nbad\xef\xbf\xbd");
+  g_autofree gchar *empty = sf_backup_info_escape_text (NULL);
+  EXPECT_STREQ (empty, "");
+
+  g_autoptr (SfBackupInfo) info = new_info ("Escaped", SF_BACKUP_INFO_FORMAT, "1.0", escaped);
+  sf_backup_info_set_categories (info, SF_CATEGORY_CONTACTS);
+  sf_backup_info_set_data_amount (info, SF_CATEGORY_CONTACTS, 10, 1);
+  ASSERT_EQ (sf_backup_info_create_dir (info), nullptr);
+  ASSERT_EQ (sf_backup_info_write_metadata (info), nullptr);
+
+  g_autoptr (GFile) directory = g_file_new_for_path (directory_.c_str ());
+  GList *listed = sf_backup_info_list_get (directory);
+  ASSERT_EQ (g_list_length (listed), 1u);
+  EXPECT_STREQ (sf_backup_info_get_notes ((SfBackupInfo *)listed->data),
+                "<a & \"b\" 'c'>\tline\nbad\xef\xbf\xbd");
+  sf_backup_info_list_free (listed);
+}
+
 TEST_F (BackupInfo, MalformedValuesHideTheBackup)
 {
   LogCapture log;

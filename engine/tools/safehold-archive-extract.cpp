@@ -8,6 +8,7 @@
 #include "sf-archiver-zip.h"
 #include "sf-error.h"
 #include "sf-i18n.h"
+#include "sf-zip-copy.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -154,22 +155,6 @@ open_folder (Extraction *extraction, const std::vector<std::string> &components,
   return extraction->folder_fd;
 }
 
-gboolean
-write_all (int fd, const guint8 *data, gsize size)
-{
-  while (size > 0)
-    {
-      ssize_t count = write (fd, data, size);
-      if (count < 0 && errno == EINTR)
-        continue;
-      if (count < 0)
-        return FALSE;
-      data += count;
-      size -= count;
-    }
-  return TRUE;
-}
-
 /* A new temporary file in folder; its name in name. */
 int
 create_temporary (int folder, std::string *name)
@@ -188,29 +173,24 @@ create_temporary (int folder, std::string *name)
   return -1;
 }
 
+/* Counts each written chunk in the progress bar. */
+gboolean
+count_chunk (gsize written, gpointer data)
+{
+  if (written > 0)
+    archive_progress_add (&static_cast<Extraction *> (data)->progress, written);
+  return TRUE;
+}
+
 /* Copies the entry's data into fd, never more than it declares; the reader's failure in error.
  * errno is set when the write failed. */
 gboolean
 copy_data (Extraction *extraction, SfZipReader *reader, const SfZipEntry &entry, int fd,
            GError **error)
 {
-  guint64 written = 0;
-  for (;;)
-    {
-      gssize count = sf_zip_reader_read (reader, extraction->buffer, copy_buffer_size, error);
-      if (count <= 0)
-        return count == 0;
-      written += count;
-      if (written > (guint64)entry.size)
-        {
-          g_set_error (error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA,
-                       "the entry holds more data than it declares");
-          return FALSE;
-        }
-      archive_progress_add (&extraction->progress, count);
-      if (!write_all (fd, extraction->buffer, count))
-        return FALSE;
-    }
+  return sf_zip_copy_entry (reader, entry.size, fd, extraction->buffer, copy_buffer_size,
+                            count_chunk, extraction, error)
+         == SF_ZIP_COPY_DONE;
 }
 
 /* Gives the written file its permission bits and time, and closes it. */

@@ -24,37 +24,6 @@ const int backupFinishedTimeout = 3000;
 const int cancelledTimeout = 500;
 const qint64 spaceMargin = 65536;
 
-QString
-escapeNotesForXml (const QString &notes)
-{
-  QString escaped;
-  escaped.reserve (notes.size ());
-  for (QChar character : notes)
-    {
-      switch (character.unicode ())
-        {
-        case '<':
-          escaped += "&lt;";
-          break;
-        case '>':
-          escaped += "&gt;";
-          break;
-        case '&':
-          escaped += "&amp;";
-          break;
-        case '"':
-          escaped += "&quot;";
-          break;
-        case '\'':
-          escaped += "&apos;";
-          break;
-        default:
-          escaped += character;
-        }
-    }
-  return escaped;
-}
-
 /* The include paths of the categories in a location table, unescaped and sorted. */
 QStringList
 includePaths (SfBackupLocations *locations, int categories)
@@ -314,13 +283,14 @@ BackupEngine::createBackup ()
    * before is another backup's. */
   folderExistedBefore = QFileInfo::exists (backupsFolder () + "/" + backupName ())
                         || QFileInfo (backupsFolder () + "/" + backupName ()).isSymLink ();
-  QByteArray notes = escapeNotesForXml (parameters.value ("notes").toString ()).toUtf8 ();
+  g_autofree gchar *notes
+      = sf_backup_info_escape_text (parameters.value ("notes").toString ().toUtf8 ().constData ());
   QByteArray password = parameters.value ("password").toString ().toUtf8 ();
   g_clear_error (&error);
-  gboolean started = sf_backend_start_backup (backend, target, userFiles, name.constData (),
-                                              password.isEmpty () ? NULL : password.constData (),
-                                              notes.constData (), timestamp, (SfCategory)categories,
-                                              files, size, &error);
+  gboolean started
+      = sf_backend_start_backup (backend, target, userFiles, name.constData (),
+                                 password.isEmpty () ? NULL : password.constData (), notes,
+                                 timestamp, (SfCategory)categories, files, size, &error);
   TRACE ("sf_backend_start_backup() finished");
   backendStarted = started;
   if (!started)

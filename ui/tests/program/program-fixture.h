@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -139,3 +140,36 @@ protected:
   std::unique_ptr<DBusMock> notifications;
   std::vector<QProcess *> processes;
 };
+
+inline void
+writeFile (const QString &path, const QByteArray &content)
+{
+  QDir ().mkpath (QFileInfo (path).path ());
+  QFile file (path);
+  ASSERT_TRUE (file.open (QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write (content);
+}
+
+inline QByteArray
+readFile (const QString &path)
+{
+  QFile file (path);
+  return file.open (QIODevice::ReadOnly) ? file.readAll () : QByteArray ("<missing>");
+}
+
+/* The address book on the session bus, its methods still to be added. */
+inline std::unique_ptr<DBusMock>
+addressBookMock ()
+{
+  return std::make_unique<DBusMock> (G_BUS_TYPE_SESSION, "com.korvel.contacts",
+                                     "/com/korvel/contacts", "com.korvel.backupclient");
+}
+
+/* Told the restore is done, the address book runs importCode (Python, with os, shutil and home
+ * at hand). */
+inline void
+addressBookImports (DBusMock &mock, const std::string &importCode)
+{
+  mock.add_method ("restore", "assas", "",
+                   "import os, shutil; home = os.environ['HOME']; " + importCode);
+}

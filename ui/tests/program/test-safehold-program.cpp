@@ -64,32 +64,15 @@ applicationLockIsFree ()
   return true;
 }
 
-void
-writeFile (const QString &path, const QByteArray &content)
-{
-  QDir ().mkpath (QFileInfo (path).path ());
-  QFile file (path);
-  ASSERT_TRUE (file.open (QIODevice::WriteOnly | QIODevice::Truncate));
-  file.write (content);
-}
-
-QByteArray
-readFile (const QString &path)
-{
-  QFile file (path);
-  return file.open (QIODevice::ReadOnly) ? file.readAll () : QByteArray ("<missing>");
-}
 /* The address book on the session bus: told to back up, it has its dump in place already; told
  * the restore is done, it runs importCode (Python, with os, shutil and home at hand). */
 std::unique_ptr<DBusMock>
 addressBookImporting (const std::string &importCode)
 {
-  auto addressBook = std::make_unique<DBusMock> (G_BUS_TYPE_SESSION, "com.korvel.contacts",
-                                                 "/com/korvel/contacts", "com.korvel.backupclient");
-  addressBook->add_method ("backup", "as", "", "");
-  addressBook->add_method ("restore", "assas", "",
-                           "import os, shutil; home = os.environ['HOME']; " + importCode);
-  return addressBook;
+  std::unique_ptr<DBusMock> mock = addressBookMock ();
+  mock->add_method ("backup", "as", "", "");
+  addressBookImports (*mock, importCode);
+  return mock;
 }
 } // namespace
 

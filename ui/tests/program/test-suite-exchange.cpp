@@ -52,22 +52,6 @@ request (const QString &operation, const QString &command, qint64 size = 0)
       { "com.korvel.backup.plugin.request", "--", operation, command, QString::number (size) });
 }
 
-void
-writeFile (const QString &path, const QByteArray &content)
-{
-  QDir ().mkpath (QFileInfo (path).path ());
-  QFile file (path);
-  ASSERT_TRUE (file.open (QIODevice::WriteOnly | QIODevice::Truncate));
-  file.write (content);
-}
-
-QByteArray
-readFile (const QString &path)
-{
-  QFile file (path);
-  return file.open (QIODevice::ReadOnly) ? file.readAll () : QByteArray ("<missing>");
-}
-
 /* Every folder below the backups location that holds metadata: what a list would show. */
 QStringList
 listedBackups (const QString &backups)
@@ -156,9 +140,8 @@ TEST_F (SuiteExchangeTest, CancelAndShutdownWaitForTheSuiteRestoreAndCancelEndsA
   const QString transfer = transfers.filePath ("contacts.transfer");
   {
     /* The address book takes three seconds to answer "backup": the cancel comes meanwhile. */
-    DBusMock addressBook (G_BUS_TYPE_SESSION, "com.korvel.contacts", "/com/korvel/contacts",
-                          "com.korvel.backupclient");
-    addressBook.add_method ("backup", "as", "", "time.sleep(3)");
+    std::unique_ptr<DBusMock> slowAddressBook = addressBookMock ();
+    slowAddressBook->add_method ("backup", "as", "", "time.sleep(3)");
     QProcess *program = serve ();
     EXPECT_EQ (request ("open", "100"), "(0, '" + tmp.toUtf8 () + "')");
     std::unique_ptr<QProcess> pending (
@@ -181,12 +164,10 @@ TEST_F (SuiteExchangeTest, CancelAndShutdownWaitForTheSuiteRestoreAndCancelEndsA
     ASSERT_TRUE (program->waitForFinished (waitMs));
   }
 
-  DBusMock addressBook (G_BUS_TYPE_SESSION, "com.korvel.contacts", "/com/korvel/contacts",
-                        "com.korvel.backupclient");
-  addressBook.add_method ("restore", "assas", "",
-                          "import os, shutil; home = os.environ['HOME']; "
-                          "shutil.rmtree(home + '/imported', ignore_errors=True); "
-                          "shutil.copytree(home + '/.contacts/backup', home + '/imported')");
+  std::unique_ptr<DBusMock> importingAddressBook = addressBookMock ();
+  addressBookImports (*importingAddressBook,
+                      "shutil.rmtree(home + '/imported', ignore_errors=True); "
+                      "shutil.copytree(home + '/.contacts/backup', home + '/imported')");
   QProcessEnvironment slow;
   slow.insert ("SF_SLOW", "1");
   for (const char *end : { "cancel", "shutdown" })
