@@ -17,8 +17,7 @@ namespace
 const guint categories = SF_CATEGORY_CONTACTS | SF_CATEGORY_SETTINGS;
 
 SfArchiver *
-new_archiver (SfBackend *backend, const char *mode, const char *backup_dir,
-              SfUserFiles *user_files)
+new_archiver (SfBackend *backend, const char *mode, const char *backup_dir, SfUserFiles *user_files)
 {
   g_autoptr (GFile) dir = g_file_new_for_path (backup_dir);
   if (strcmp (mode, "restore") == 0)

@@ -112,8 +112,8 @@ BackupItemDialog::~BackupItemDialog ()
 void
 BackupItemDialog::slotRestoreButtonClicked ()
 {
-  auto *query
-      = new StartRestoreQueryDialog (mainView_, QString::fromUtf8 (sf_backup_info_get_name (info_)));
+  auto *query = new StartRestoreQueryDialog (mainView_,
+                                             QString::fromUtf8 (sf_backup_info_get_name (info_)));
   connect (query, &QDialog::accepted, this, &BackupItemDialog::slotRestoreConfirmed);
   query->appear ();
 }

@@ -253,13 +253,14 @@ TEST_F (SafeholdSuiteTest, WaitForAPhoneThatNeverAnswersIsGivenUp)
 {
   const std::string tmp = (QDir::homePath () + "/MyDocs/.tmp").toStdString ();
   ASSERT_TRUE (QDir ().mkpath (QString::fromStdString (tmp)));
-  std::unique_ptr<DBusMock> phone = mockPhone (
-      "(0, '" + tmp + "') if args[1] == '100' else (time.sleep(3), (0, ''))[1]");
+  std::unique_ptr<DBusMock> phone
+      = mockPhone ("(0, '" + tmp + "') if args[1] == '100' else (time.sleep(3), (0, ''))[1]");
   qputenv ("SF_SUITE_WAIT_MS", "1000");
   SuiteRun backup = suite ({ "backup", "contacts", "-o", out.filePath ("x") });
   qunsetenv ("SF_SUITE_WAIT_MS");
   EXPECT_EQ (backup.status, 1);
-  EXPECT_TRUE (backup.output.contains ("did not answer within 1 s")) << backup.output.toStdString ();
+  EXPECT_TRUE (backup.output.contains ("did not answer within 1 s"))
+      << backup.output.toStdString ();
 }
 
 /* Help and version on the standard output with success; a wrong command line on the standard
