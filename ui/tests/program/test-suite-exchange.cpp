@@ -298,9 +298,8 @@ TEST_F (SuiteExchangeTest, CancelWhileTheApplicationIsSlowEndsOnceAndTouchesNoOt
         others.insert (folder + "/" + name, readFile (folder + "/" + name));
     }
 
-  DBusMock addressBook (G_BUS_TYPE_SESSION, "com.korvel.contacts", "/com/korvel/contacts",
-                        "com.korvel.backupclient");
-  addressBook.add_method ("backup", "as", "", "time.sleep(3)");
+  std::unique_ptr<DBusMock> addressBook = addressBookMock ();
+  addressBook->add_method ("backup", "as", "", "time.sleep(3)");
   QProcess *program = serve ();
   EXPECT_EQ (request ("open", "100"), "(0, '" + tmp.toUtf8 () + "')");
   std::unique_ptr<QProcess> pending (
@@ -312,7 +311,7 @@ TEST_F (SuiteExchangeTest, CancelWhileTheApplicationIsSlowEndsOnceAndTouchesNoOt
   EXPECT_EQ (pending->readAllStandardOutput ().trimmed (), "(2, '')");
   ASSERT_TRUE (program->waitForFinished (waitMs));
   EXPECT_EQ (program->exitCode (), 0);
-  EXPECT_EQ (addressBook.calls ().size (), 1u) << "the address book answered while it ran";
+  EXPECT_EQ (addressBook->calls ().size (), 1u) << "the address book answered while it ran";
 
   const QString log = trace ();
   EXPECT_EQ (log.count ("Backup DONE, status code = 101"), 1) << qPrintable (log);
