@@ -682,7 +682,7 @@ remove_backup_dir (SfArchiverZip *self, gint *lock_fd)
   if (*lock_fd >= 0)
     close (*lock_fd);
   *lock_fd = -1;
-  g_autoptr (GError) ignored = sf_backup_info_remove_dir (self->backup_info);
+  [[maybe_unused]] g_autoptr (GError) ignored = sf_backup_info_remove_dir (self->backup_info);
 }
 
 /* Keeps what was written completely; FALSE with error when the description could not be

@@ -234,7 +234,7 @@ void
 SfArchiverZipVerifier::add (SfCategory category, StoredList stored, SfArchiverZipChecksum written)
 {
   g_return_if_fail (category != SF_CATEGORY_NONE);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&mutex_);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&mutex_);
   jobs_.push_back ({ category, std::move (stored), written });
 }
 
@@ -245,7 +245,7 @@ SfArchiverZipVerifier::run_queued ()
     {
       Job job;
       {
-        g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&mutex_);
+        [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&mutex_);
         if (jobs_.empty () || failed ())
           return;
         job = std::move (jobs_.front ());
@@ -257,7 +257,7 @@ SfArchiverZipVerifier::run_queued ()
           g_atomic_int_set (&failed_, 1);
           return;
         }
-      g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&mutex_);
+      [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&mutex_);
       verified_ |= job.category;
     }
 }
@@ -275,6 +275,6 @@ SfArchiverZipVerifier::finish (GError **error)
   if (failed ())
     g_set_error_literal (error, SF_ERROR, SF_ERROR_BACKUP_FAILED,
                          "Backup, archive verification failed");
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&mutex_);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&mutex_);
   return (SfCategory)verified_;
 }

@@ -83,7 +83,7 @@ sf_archiver_zip_new_restore (SfBackupInfo *backup_info, SfCategory categories,
 gint
 _sf_archiver_zip_create_lock_file (SfArchiverZip *self)
 {
-  g_autoptr (GError) ignored = sf_backup_info_create_dir (self->backup_info);
+  [[maybe_unused]] g_autoptr (GError) ignored = sf_backup_info_create_dir (self->backup_info);
   g_autofree gchar *dir = g_file_get_path (sf_backup_info_get_uri (self->backup_info));
   g_autofree gchar *path = g_build_filename (dir, ".sf-XXXXXX", NULL);
   gint fd = g_mkstemp (path);

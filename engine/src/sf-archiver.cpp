@@ -239,7 +239,7 @@ sf_archiver_set_total_files (SfArchiver *archiver, guint32 total_files)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->total_files = total_files;
 }
 
@@ -248,7 +248,7 @@ sf_archiver_get_total_files (SfArchiver *archiver)
 {
   g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   return priv->total_files;
 }
 
@@ -257,7 +257,7 @@ sf_archiver_set_total_size (SfArchiver *archiver, guint64 total_size)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->total_size = total_size;
 }
 
@@ -266,7 +266,7 @@ sf_archiver_get_total_size (SfArchiver *archiver)
 {
   g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   return priv->total_size;
 }
 
@@ -275,7 +275,7 @@ sf_archiver_set_processed_files (SfArchiver *archiver, guint32 processed_files)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->processed_files = processed_files;
 }
 
@@ -284,7 +284,7 @@ sf_archiver_get_processed_files (SfArchiver *archiver)
 {
   g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   return priv->processed_files;
 }
 
@@ -293,7 +293,7 @@ sf_archiver_add_processed_files (SfArchiver *archiver, guint32 files)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->processed_files += files;
 }
 
@@ -302,7 +302,7 @@ sf_archiver_set_processed_size (SfArchiver *archiver, guint64 processed_size)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->processed_size = processed_size;
 }
 
@@ -311,7 +311,7 @@ sf_archiver_get_processed_size (SfArchiver *archiver)
 {
   g_return_val_if_fail (SF_IS_ARCHIVER (archiver), 0);
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   return priv->processed_size;
 }
 
@@ -320,7 +320,7 @@ sf_archiver_add_processed_size (SfArchiver *archiver, guint64 size)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->processed_size += size;
 }
 
@@ -329,7 +329,7 @@ sf_archiver_set_current_category (SfArchiver *archiver, SfCategory category)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->current_category = category;
   worker_category = { archiver, category };
 }
@@ -339,7 +339,7 @@ sf_archiver_take_back_processed (SfArchiver *archiver, guint32 files, guint64 si
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   priv->processed_files -= MIN (files, priv->processed_files);
   priv->processed_size -= MIN (size, priv->processed_size);
 }
@@ -381,7 +381,7 @@ sf_archiver_update_progress (SfArchiver *archiver)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   guint64 divisor = priv->total_size < 100 ? 1 : priv->total_size / 100;
   guint64 percent = priv->processed_size / divisor;
   if (priv->processed_files < priv->total_files)
@@ -425,7 +425,7 @@ sf_archiver_send_finished (SfArchiver *archiver)
 {
   g_return_if_fail (SF_IS_ARCHIVER (archiver));
   SfArchiverPrivate *priv = private_of (archiver);
-  g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
+  [[maybe_unused]] g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&priv->mutex);
   post (archiver, sf_event_new_finished (priv->processed_size, priv->processed_files,
                                          priv->restore_written_categories, priv->restore_failure));
 }
