@@ -46,6 +46,17 @@ protected:
                   1600000000);
   }
 
+  /* Backs the tree up whole as Backup0 on the card; originals: the files as they were. */
+  bool back_up_complete_tree (std::map<std::string, FileState> *originals)
+  {
+    make_tree ();
+    *originals = snapshot (data_);
+    g_autoptr (SfBackupInfo) complete = new_info ("Backup0", categories, nullptr, backups_);
+    Outcome first;
+    backup (complete, &first);
+    return first.finished;
+  }
+
   /* What is in the backups folder of the card, hidden entries included. */
   std::vector<std::string> card_backups () const
   {
@@ -148,12 +159,8 @@ TEST_F (SmallExfatCard, FullCardSaysNoSpaceAndLosesNothing)
 TEST_F (ExfatCardTest, PulledCardEndsTheOperationAndLosesNothing)
 {
   SKIP_UNLESS_CARD (*card_);
-  make_tree ();
-  std::map<std::string, FileState> originals = snapshot (data_);
-  g_autoptr (SfBackupInfo) complete = new_info ("Backup0", categories, nullptr, backups_);
-  Outcome first;
-  backup (complete, &first);
-  ASSERT_TRUE (first.finished);
+  std::map<std::string, FileState> originals;
+  ASSERT_TRUE (back_up_complete_tree (&originals));
 
   /* Incompressible data, so that the archive is still being written when the card goes. */
   make_tree (8 * 1024 * 1024);
@@ -206,12 +213,8 @@ TEST_F (ExfatCardTest, PulledCardEndsTheOperationAndLosesNothing)
 TEST_F (ExfatCardTest, ReadOnlyCardRefusesABackupAndStillRestores)
 {
   SKIP_UNLESS_CARD (*card_);
-  make_tree ();
-  std::map<std::string, FileState> originals = snapshot (data_);
-  g_autoptr (SfBackupInfo) complete = new_info ("Backup0", categories, nullptr, backups_);
-  Outcome first;
-  backup (complete, &first);
-  ASSERT_TRUE (first.finished);
+  std::map<std::string, FileState> originals;
+  ASSERT_TRUE (back_up_complete_tree (&originals));
 
   ASSERT_TRUE (card_->remount (true)) << card_->reason ();
   make_tree ();
