@@ -1,13 +1,17 @@
 #include "sf-permanent-file-list.h"
 
 #include "sf-backup-locations.h"
-#include "sf-vfs-utils.h"
+#include "sf-error.h"
 #include "sf-xml-reader.h"
 
 #include <gio/gio.h>
+#include <glib/gstdio.h>
 #include <libxml/tree.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <string>
 
 namespace
@@ -32,6 +36,22 @@ entry_line (const SfBackupUriInfo *entry)
                          "hash=\"%ud\"/>\n",
                          escaped_name, (guint)entry->categories, escaped_path, g_file_hash (file));
   return line;
+}
+
+/* 0 once the text is on the medium, else the errno of the first failure. */
+int
+write_whole (int fd, const std::string &text)
+{
+  for (size_t done = 0; done < text.size ();)
+    {
+      ssize_t written = write (fd, text.data () + done, text.size () - done);
+      if (written < 0 && errno == EINTR)
+        continue;
+      if (written <= 0)
+        return written < 0 ? errno : EIO;
+      done += (size_t)written;
+    }
+  return fsync (fd) == 0 ? 0 : errno;
 }
 
 gchar *
@@ -71,26 +91,43 @@ _sf_backend_parse_absolute_filename (const gchar *filename)
   return g_strdup (slash != NULL ? slash + 1 : filename);
 }
 
-gint
+gboolean
 sf_backend_save_permanent_file_list (GSList *entries, const gchar *backups_uri,
-                                     const gchar *backup_name)
+                                     const gchar *backup_name, GError **error)
 {
-  g_return_val_if_fail (backups_uri != NULL && backup_name != NULL, -1);
+  g_return_val_if_fail (backups_uri != NULL && backup_name != NULL, FALSE);
+  g_return_val_if_fail (error == NULL || *error == NULL, FALSE);
   g_autofree gchar *uri = g_strdup_printf ("%s/%s/%s", backups_uri, backup_name, list_file_name);
   g_autoptr (GFile) file = g_file_new_for_uri (uri);
-  g_autoptr (GFileOutputStream) stream
-      = g_file_replace (file, NULL, FALSE, G_FILE_CREATE_NONE, NULL, NULL);
-  if (stream == NULL)
-    return -1;
+  g_autofree gchar *path = g_file_get_path (file);
+  if (path == NULL)
+    {
+      g_set_error (error, SF_ERROR, SF_ERROR_BACKUP_FAILED, "Not a local file: %s", uri);
+      return FALSE;
+    }
 
   std::string text = "<permanent_file_list>\n";
   for (GSList *item = entries; item != NULL; item = item->next)
     text += entry_line (static_cast<const SfBackupUriInfo *> (item->data));
   text += "</permanent_file_list>";
-  g_autoptr (GError) error
-      = sf_vfs_utils_write (G_OUTPUT_STREAM (stream), text.data (), (gint64)text.size ());
-  g_output_stream_close (G_OUTPUT_STREAM (stream), NULL, NULL);
-  return 0;
+
+  /* Written beside and renamed over: a memory that fills up or goes away half-way leaves the
+   * earlier list, never a truncated one. */
+  g_autofree gchar *temporary = g_strconcat (path, ".XXXXXX", NULL);
+  int fd = g_mkstemp_full (temporary, O_WRONLY | O_CLOEXEC, 0644);
+  int failure = fd < 0 ? errno : write_whole (fd, text);
+  if (fd >= 0 && close (fd) != 0 && failure == 0)
+    failure = errno;
+  if (fd >= 0 && failure == 0 && g_rename (temporary, path) != 0)
+    failure = errno;
+  if (failure == 0)
+    return TRUE;
+  if (fd >= 0)
+    g_unlink (temporary);
+  g_set_error (error, SF_ERROR,
+               failure == ENOSPC ? SF_ERROR_BACKUP_NO_SPACE : SF_ERROR_BACKUP_FAILED,
+               "Could not write %s: %s", path, g_strerror (failure));
+  return FALSE;
 }
 
 GSList *

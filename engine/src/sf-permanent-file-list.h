@@ -15,10 +15,10 @@ typedef struct
   SfCategory category;
 } SfPermanentFile;
 
-/* entries: a list of SfBackupUriInfo. Returns -1 when the file could not be created, else 0.
- * entries stays the caller's. Main thread. */
-gint sf_backend_save_permanent_file_list (GSList *entries, const gchar *backups_uri,
-                                          const gchar *backup_name);
+/* entries: a list of SfBackupUriInfo, staying the caller's. The list replaces the backup's earlier
+ * one whole or not at all: FALSE with an SF_ERROR when it could not be written. Main thread. */
+gboolean sf_backend_save_permanent_file_list (GSList *entries, const gchar *backups_uri,
+                                              const gchar *backup_name, GError **error);
 /* A list of SfPermanentFile, empty when the backup has no readable list. Free with
  * sf_backend_free_permanent_file_list. Any thread. */
 GSList *sf_backend_load_permanent_file_list (const gchar *backup_dir_path);

@@ -1,4 +1,5 @@
 #include "sf-backup-locations.h"
+#include "sf-error.h"
 #include "sf-i18n.h"
 #include "sf-log.h"
 #include "sf-permanent-file-list.h"
@@ -7,6 +8,7 @@
 #include "sf-utils.h"
 
 #include "log-capture.h"
+#include "tmpfs-mount.h"
 
 #include <gio/gio.h>
 #include <glib/gstdio.h>
@@ -15,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <clocale>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -176,8 +179,10 @@ TEST_F (Records, PermanentListKeepsAwkwardNames)
   GSList *list = g_slist_append (g_slist_append (NULL, &entries[0]), &entries[1]);
   g_autoptr (GFile) backups_file = g_file_new_for_path (backups);
   g_autofree gchar *backups_uri = g_file_get_uri (backups_file);
-  EXPECT_EQ (sf_backend_save_permanent_file_list (list, backups_uri, "Backup0"), 0);
-  EXPECT_EQ (sf_backend_save_permanent_file_list (list, backups_uri, "Missing"), -1);
+  EXPECT_TRUE (sf_backend_save_permanent_file_list (list, backups_uri, "Backup0", NULL));
+  g_autoptr (GError) missing = NULL;
+  EXPECT_FALSE (sf_backend_save_permanent_file_list (list, backups_uri, "Missing", &missing));
+  EXPECT_TRUE (g_error_matches (missing, SF_ERROR, SF_ERROR_BACKUP_FAILED));
   g_slist_free (list);
 
   std::string text = read_file (backup_dir + "/permanent_file_list.xml");
@@ -205,6 +210,47 @@ TEST_F (Records, PermanentListKeepsAwkwardNames)
 
   g_autofree gchar *rm = g_strdup_printf ("rm -rf '%s'", backups);
   EXPECT_EQ (system (rm), 0);
+}
+
+TEST_F (Records, PermanentListThatDoesNotFitLeavesTheEarlierOneWhole)
+{
+  TmpfsMount memory ("64k");
+  SKIP_UNLESS_MOUNTED (memory);
+  std::string backup_dir = memory.path () + "/Backup0";
+  g_mkdir (backup_dir.c_str (), 0700);
+  std::vector<std::string> paths;
+  for (int i = 0; i < 2000; i++)
+    paths.push_back ("/home/user/.config/application-" + std::to_string (i) + "/settings.ini");
+  GSList *list = NULL;
+  std::vector<SfBackupUriInfo> entries (paths.size ());
+  for (size_t i = 0; i < paths.size (); i++)
+    {
+      entries[i] = { (gchar *)paths[i].c_str (), SF_CATEGORY_SETTINGS };
+      list = g_slist_prepend (list, &entries[i]);
+    }
+  g_autoptr (GFile) memory_file = g_file_new_for_path (memory.path ().c_str ());
+  g_autofree gchar *backups_uri = g_file_get_uri (memory_file);
+  std::string earlier = "<permanent_file_list>\n</permanent_file_list>";
+  write_file (backup_dir + "/permanent_file_list.xml", earlier);
+  /* Whatever room is left is less than the list needs. */
+  std::string filler (200 * 1024, 'x');
+  FILE *fill = fopen ((memory.path () + "/filler").c_str (), "w");
+  ASSERT_NE (fill, nullptr);
+  fwrite (filler.data (), 1, filler.size (), fill);
+  fclose (fill);
+
+  g_autoptr (GError) error = NULL;
+  EXPECT_FALSE (sf_backend_save_permanent_file_list (list, backups_uri, "Backup0", &error));
+  EXPECT_TRUE (g_error_matches (error, SF_ERROR, SF_ERROR_BACKUP_NO_SPACE))
+      << (error != NULL ? error->message : "no error");
+  g_slist_free (list);
+  EXPECT_EQ (read_file (backup_dir + "/permanent_file_list.xml"), earlier);
+  g_autoptr (GDir) dir = g_dir_open (backup_dir.c_str (), 0, NULL);
+  ASSERT_NE (dir, nullptr);
+  std::vector<std::string> left;
+  while (const gchar *name = g_dir_read_name (dir))
+    left.push_back (name);
+  EXPECT_EQ (left, std::vector<std::string>{ "permanent_file_list.xml" }) << "no temporary file";
 }
 
 TEST_F (Records, StartupFlags)

@@ -318,8 +318,15 @@ BackupEngine::savePermanentFileList ()
       info->uri = path;
     }
   g_autofree gchar *backupsUri = sf_target_dup_backups_uri (target);
-  sf_backend_save_permanent_file_list (entries, backupsUri, backupName ().toUtf8 ().constData ());
-  TRACE ("Finished saving permanent file lists");
+  g_autoptr (GError) listError = NULL;
+  /* The permanent files are in the archives as well, and the sources are gone by now: the
+   * backup is whole and stays; only the list beside it is missing. */
+  if (sf_backend_save_permanent_file_list (entries, backupsUri,
+                                           backupName ().toUtf8 ().constData (), &listError))
+    TRACE ("Finished saving permanent file lists");
+  else
+    TRACE ("The backup is kept without its permanent file list: "
+           + QString::fromUtf8 (listError->message));
   g_slist_free_full (entries, (GDestroyNotify)sf_backup_uri_info_free);
 }
 
