@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-30}
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DSAFEHOLD_FUZZ=ON \
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DSAFEHOLD_FUZZ=ON -DSAFEHOLD_WERROR=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz --parallel "$(nproc)"
 

@@ -17,11 +17,11 @@ run_suite() {
   (cd "$dir" && ctest --output-on-failure --parallel "$jobs" ${exclude:+-E "$exclude"}) || status=1
 }
 
-run_suite build ""
+run_suite build "" -DSAFEHOLD_WERROR=ON
 # The main job end to end in a headless window; fails when a restored file differs.
 SAFEHOLD_DEMO_NO_SETUP=1 scripts/demo.sh || status=1
 # The packages a phone image installs: lintian-clean, every file in place.
 { scripts/package.sh && scripts/check-package.sh; } || status=1
-run_suite build-sanitize "" -DSAFEHOLD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+run_suite build-sanitize "" -DSAFEHOLD_WERROR=ON -DSAFEHOLD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 scripts/fuzz.sh 30 || status=1
 exit $status
