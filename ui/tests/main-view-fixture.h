@@ -82,9 +82,38 @@ protected:
     delete view;
     view = nullptr;
     configurations.reset ();
-    QDir (cardRoot () + "/.backups").removeRecursively ();
+    emptyBackups (cardRoot ());
     QDir (home + "/export").removeRecursively ();
     QFile::remove (home + "/settings.db");
+  }
+
+  /* Removes every backup on the memory at root and waits until its target lists none, so that
+   * the next test starts from an empty memory. The backups folder stays, as on a real memory: one
+   * removed whole leaves its monitor waiting for it to come back, and a list read meanwhile would
+   * keep backups that are gone. */
+  static void emptyBackups (const QString &root)
+  {
+    QDir backups (root + "/.backups");
+    const QFileInfoList entries = backups.entryInfoList (QDir::AllEntries | QDir::Hidden
+                                                         | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries)
+      if (entry.isDir () && !entry.isSymLink ())
+        QDir (entry.filePath ()).removeRecursively ();
+      else
+        QFile::remove (entry.filePath ());
+    g_autoptr (GFile) folder = g_file_new_for_path (backups.absolutePath ().toUtf8 ().constData ());
+    for (GList *link = sf_target_manager_get_targets (sf_target_manager_get ()); link != NULL;
+         link = link->next)
+      {
+        SfTarget *target = SF_TARGET (link->data);
+        g_autofree gchar *uri = sf_target_dup_backups_uri (target);
+        g_autoptr (GFile) location = g_file_new_for_uri (uri);
+        if (!g_file_equal (location, folder))
+          continue;
+        EXPECT_TRUE (
+            QTest::qWaitFor ([target] { return sf_target_get_backups (target) == NULL; }, waitMs))
+            << "the monitors of " << qPrintable (root) << " did not report the removals";
+      }
   }
 
   /* exportService empty: the contacts application is not told over D-Bus. */

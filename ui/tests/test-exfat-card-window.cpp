@@ -45,7 +45,7 @@ protected:
   void TearDown () override
   {
     MainViewFixture::TearDown ();
-    QDir (cardPath () + "/.backups").removeRecursively ();
+    emptyBackups (cardPath ());
     QFile::remove (imported ());
   }
 

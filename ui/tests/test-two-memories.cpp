@@ -94,7 +94,7 @@ protected:
   void TearDown () override
   {
     MainViewFixture::TearDown ();
-    QDir (secondRoot () + "/.backups").removeRecursively ();
+    emptyBackups (secondRoot ());
     QDir (home + "/MyDocs").removeRecursively ();
     BackupLastStateInfo ().unlockBackupInfo ();
   }
