@@ -2,6 +2,7 @@
 
 #include "sf-backup-locations.h"
 #include "sf-error.h"
+#include "sf-vfs-utils.h"
 #include "sf-xml-reader.h"
 
 #include <gio/gio.h>
@@ -36,22 +37,6 @@ entry_line (const SfBackupUriInfo *entry)
                          "hash=\"%ud\"/>\n",
                          escaped_name, (guint)entry->categories, escaped_path, g_file_hash (file));
   return line;
-}
-
-/* 0 once the text is on the medium, else the errno of the first failure. */
-int
-write_whole (int fd, const std::string &text)
-{
-  for (size_t done = 0; done < text.size ();)
-    {
-      ssize_t written = write (fd, text.data () + done, text.size () - done);
-      if (written < 0 && errno == EINTR)
-        continue;
-      if (written <= 0)
-        return written < 0 ? errno : EIO;
-      done += (size_t)written;
-    }
-  return fsync (fd) == 0 ? 0 : errno;
 }
 
 gchar *
@@ -115,7 +100,9 @@ sf_backend_save_permanent_file_list (GSList *entries, const gchar *backups_uri,
    * earlier list, never a truncated one. */
   g_autofree gchar *temporary = g_strconcat (path, ".XXXXXX", NULL);
   int fd = g_mkstemp_full (temporary, O_WRONLY | O_CLOEXEC, 0644);
-  int failure = fd < 0 ? errno : write_whole (fd, text);
+  int failure = 0;
+  if (fd < 0 || !sf_vfs_utils_write_fd (fd, text.data (), text.size ()) || fsync (fd) != 0)
+    failure = errno;
   if (fd >= 0 && close (fd) != 0 && failure == 0)
     failure = errno;
   if (fd >= 0 && failure == 0 && g_rename (temporary, path) != 0)

@@ -2,6 +2,7 @@
 
 #include "sf-log.h"
 #include "sf-utils.h"
+#include "sf-vfs-utils.h"
 
 #include <glib/gstdio.h>
 #include <unistd.h>
@@ -42,14 +43,7 @@ write_list_file (SfRestoreTransform *transform)
         text += std::string (static_cast<const gchar *> (item->data)) + "\n";
     }
 
-  gboolean written = TRUE;
-  for (gsize done = 0; written && done < text.size ();)
-    {
-      gssize count = write (fd, text.data () + done, text.size () - done);
-      written = count > 0;
-      done += written ? count : 0;
-    }
-  written = written && fsync (fd) == 0;
+  gboolean written = sf_vfs_utils_write_fd (fd, text.data (), text.size ()) && fsync (fd) == 0;
   written = g_close (fd, NULL) && written;
   if (!written)
     {

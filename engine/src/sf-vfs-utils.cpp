@@ -284,6 +284,27 @@ sf_vfs_utils_write (GOutputStream *output, gconstpointer buffer, gint64 size)
   return NULL;
 }
 
+gboolean
+sf_vfs_utils_write_fd (gint fd, gconstpointer buffer, gsize size)
+{
+  const guint8 *bytes = static_cast<const guint8 *> (buffer);
+  while (size > 0)
+    {
+      gssize written = write (fd, bytes, size);
+      if (written < 0 && errno == EINTR)
+        continue;
+      if (written <= 0)
+        {
+          if (written == 0)
+            errno = EIO;
+          return FALSE;
+        }
+      bytes += written;
+      size -= written;
+    }
+  return TRUE;
+}
+
 GSList *
 sf_vfs_utils_build_file_list (GSList *include_paths, GSList *exclusion_patterns)
 {

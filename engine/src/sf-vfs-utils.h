@@ -9,6 +9,8 @@ G_BEGIN_DECLS
 /* Writes the whole buffer, repeating partial writes; returns the first write error or NULL. Returns
  * NULL or an error to free (g_error_free). */
 GError *sf_vfs_utils_write (GOutputStream *output, gconstpointer buffer, gint64 size);
+/* The same on a descriptor, repeating interrupted writes too; FALSE with errno set on failure. */
+gboolean sf_vfs_utils_write_fd (gint fd, gconstpointer buffer, gsize size);
 
 /* The files below the include paths (C-escaped, as sf_backup_locations_get_uris gives them),
  * symbolic links followed, less those whose path matches one of the glob patterns. Returns an

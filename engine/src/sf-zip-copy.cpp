@@ -1,28 +1,8 @@
 #include "sf-zip-copy.h"
 
+#include "sf-vfs-utils.h"
+
 #include <gio/gio.h>
-
-#include <cerrno>
-#include <unistd.h>
-
-namespace
-{
-gboolean
-write_all (int fd, const guint8 *data, gsize size)
-{
-  while (size > 0)
-    {
-      ssize_t count = write (fd, data, size);
-      if (count < 0 && errno == EINTR)
-        continue;
-      if (count < 0)
-        return FALSE;
-      data += count;
-      size -= count;
-    }
-  return TRUE;
-}
-} // namespace
 
 SfZipCopyResult
 sf_zip_copy_entry (SfZipReader *reader, gint64 declared, int fd, guint8 *buffer, gsize buffer_size,
@@ -47,7 +27,7 @@ sf_zip_copy_entry (SfZipReader *reader, gint64 declared, int fd, guint8 *buffer,
                        "the entry holds more data than it declares");
           return SF_ZIP_COPY_TOO_LONG;
         }
-      if (!write_all (fd, buffer, count))
+      if (!sf_vfs_utils_write_fd (fd, buffer, count))
         return SF_ZIP_COPY_WRITE_FAILED;
       written += count;
       last = count;
