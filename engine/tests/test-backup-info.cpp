@@ -97,6 +97,26 @@ protected:
     return sf_backup_info_new (uri, 1700000000, FALSE, "secret", device_version, notes, format, 0);
   }
 
+  /* Writes a contacts backup with these notes and returns the notes of the one backup listed
+   * then, or "<not listed>". */
+  std::string listed_notes (const std::string &name, const gchar *notes)
+  {
+    g_autoptr (SfBackupInfo) info = new_info (name, SF_BACKUP_INFO_FORMAT, "1.0", notes);
+    sf_backup_info_set_categories (info, SF_CATEGORY_CONTACTS);
+    sf_backup_info_set_data_amount (info, SF_CATEGORY_CONTACTS, 10, 1);
+    g_autoptr (GError) dir_error = sf_backup_info_create_dir (info);
+    g_autoptr (GError) write_error = sf_backup_info_write_metadata (info);
+    EXPECT_EQ (dir_error, nullptr);
+    EXPECT_EQ (write_error, nullptr);
+    g_autoptr (GFile) directory = g_file_new_for_path (directory_.c_str ());
+    GList *listed = sf_backup_info_list_get (directory);
+    std::string read = g_list_length (listed) == 1
+                           ? sf_backup_info_get_notes ((SfBackupInfo *)listed->data)
+                           : "<not listed>";
+    sf_backup_info_list_free (listed);
+    return read;
+  }
+
   std::string directory_;
 };
 
@@ -222,19 +242,8 @@ TEST_F (BackupInfo, SizesAreWrittenAsSigned32BitsAndReadBackUnsigned)
 
 TEST_F (BackupInfo, NotesWithWhatXmlCannotCarryStillGiveAListedBackup)
 {
-  g_autoptr (SfBackupInfo) info
-      = new_info ("Noted", SF_BACKUP_INFO_FORMAT, "1.0", "bell\a tab\tline\nbad\xff &amp; end\x1b");
-  sf_backup_info_set_categories (info, SF_CATEGORY_CONTACTS);
-  sf_backup_info_set_data_amount (info, SF_CATEGORY_CONTACTS, 10, 1);
-  ASSERT_EQ (sf_backup_info_create_dir (info), nullptr);
-  ASSERT_EQ (sf_backup_info_write_metadata (info), nullptr);
-
-  g_autoptr (GFile) directory = g_file_new_for_path (directory_.c_str ());
-  GList *listed = sf_backup_info_list_get (directory);
-  ASSERT_EQ (g_list_length (listed), 1u);
-  EXPECT_STREQ (sf_backup_info_get_notes ((SfBackupInfo *)listed->data),
-                "bell tab\tline\nbad\xef\xbf\xbd & end");
-  sf_backup_info_list_free (listed);
+  EXPECT_EQ (listed_notes ("Noted", "bell\a tab\tline\nbad\xff &amp; end\x1b"),
+             "bell tab\tline\nbad\xef\xbf\xbd & end");
 }
 
 /* The backup engine escapes the user's notes before the record writes them: they read back as
@@ -246,18 +255,7 @@ TEST_F (BackupInfo, EscapedNotesReadBackAsWritten)
   g_autofree gchar *empty = sf_backup_info_escape_text (NULL);
   EXPECT_STREQ (empty, "");
 
-  g_autoptr (SfBackupInfo) info = new_info ("Escaped", SF_BACKUP_INFO_FORMAT, "1.0", escaped);
-  sf_backup_info_set_categories (info, SF_CATEGORY_CONTACTS);
-  sf_backup_info_set_data_amount (info, SF_CATEGORY_CONTACTS, 10, 1);
-  ASSERT_EQ (sf_backup_info_create_dir (info), nullptr);
-  ASSERT_EQ (sf_backup_info_write_metadata (info), nullptr);
-
-  g_autoptr (GFile) directory = g_file_new_for_path (directory_.c_str ());
-  GList *listed = sf_backup_info_list_get (directory);
-  ASSERT_EQ (g_list_length (listed), 1u);
-  EXPECT_STREQ (sf_backup_info_get_notes ((SfBackupInfo *)listed->data),
-                "<a & \"b\" 'c'>\tline\nbad\xef\xbf\xbd");
-  sf_backup_info_list_free (listed);
+  EXPECT_EQ (listed_notes ("Escaped", escaped), "<a & \"b\" 'c'>\tline\nbad\xef\xbf\xbd");
 }
 
 TEST_F (BackupInfo, MalformedValuesHideTheBackup)

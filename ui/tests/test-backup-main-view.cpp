@@ -23,6 +23,19 @@ namespace
 class MainView : public MainViewFixture
 {
 protected:
+  /* Configures the applications, writes a contacts card and the settings database, and backs
+   * them up from the window's new-backup sheet; returns the backup's status. */
+  int backUpFromTheWindow (const QByteArray &card, const QString &notes,
+                           const QString &password = QString ())
+  {
+    configure ();
+    writeFile (home + "/export/card.vcf", card);
+    writeFile (home + "/settings.db", "settings");
+    openView ();
+    startFromSheet (notes, password);
+    return finishBackup ();
+  }
+
   /* The visible restore-failed box, or null. */
   TkMessageBox *failureBox () const
   {
@@ -94,12 +107,7 @@ TEST_F (MainView, BannerNamesTheBackupMadeAndOnlyThatOne)
         texts << banner->text ();
     return texts;
   };
-  configure ();
-  writeFile (home + "/export/card.vcf", "BEGIN:VCARD");
-  writeFile (home + "/settings.db", "settings");
-  openView ();
-  startFromSheet ("first");
-  ASSERT_EQ (finishBackup (), 100);
+  ASSERT_EQ (backUpFromTheWindow ("BEGIN:VCARD", "first"), 100);
   EXPECT_EQ (banners (), QStringList{ qtTrId ("qtn_back_backup_created").arg ("Backup0") });
   EXPECT_EQ (banners (), QStringList{ "Backup0 created" }) << "the catalogue's words";
   for (TkBanner *banner : view->findChildren<TkBanner *> ())
@@ -188,12 +196,7 @@ TEST_F (MainView, RestoreNeedsHalfAMegabyteBeyondTheBackupsSize)
 
 TEST_F (MainView, WindowRestoreRebootsTwoSecondsAfterItsEndAndCannotBeClosedMeanwhile)
 {
-  configure ();
-  writeFile (home + "/export/card.vcf", "BEGIN:VCARD kept");
-  writeFile (home + "/settings.db", "settings");
-  openView ();
-  startFromSheet ("to restore");
-  ASSERT_EQ (finishBackup (), 100);
+  ASSERT_EQ (backUpFromTheWindow ("BEGIN:VCARD kept", "to restore"), 100);
   writeFile (home + "/settings.db", "changed since");
 
   requestRestore ("Backup0");
@@ -266,12 +269,7 @@ TEST_F (MainView, LaunchForASoftwareUpdateOpensTheSheetUnlessConnectedToAPc)
 
 TEST_F (MainView, ProtectedBackupIsMarkedAndRestoresOnlyWithItsPassword)
 {
-  configure ();
-  writeFile (home + "/export/card.vcf", "BEGIN:VCARD secret");
-  writeFile (home + "/settings.db", "settings");
-  openView ();
-  startFromSheet ("locked", "s3cret");
-  ASSERT_EQ (finishBackup (), 100);
+  ASSERT_EQ (backUpFromTheWindow ("BEGIN:VCARD secret", "locked", "s3cret"), 100);
   ASSERT_EQ (listedNames (), QStringList{ "Backup0" });
   SfBackupInfo *info = view->currentBackups ().constFirst ();
   EXPECT_TRUE (sf_backup_info_get_is_protected (info));
@@ -428,12 +426,7 @@ TEST (InterruptedOperation, IsReportedOnceAndOnlyTheNamedIncompleteBackupIsRemov
 
 TEST_F (MainView, RestoreOfDamagedArchivesNamesThemRemovesNothingAndDoesNotReboot)
 {
-  configure ();
-  writeFile (home + "/export/card.vcf", "BEGIN:VCARD");
-  writeFile (home + "/settings.db", "settings");
-  openView ();
-  startFromSheet ("to restore");
-  ASSERT_EQ (finishBackup (), 100);
+  ASSERT_EQ (backUpFromTheWindow ("BEGIN:VCARD", "to restore"), 100);
   writeFile (home + "/export/card.vcf", "current card");
   writeFile (home + "/settings.db", "changed since");
   for (const QString &archive :
@@ -505,12 +498,7 @@ takeBackupAwayAfterTheRemoval (QtMsgType type, const QMessageLogContext &context
 
 TEST_F (MainView, BackendRefusingAfterTheChecksShowsTheFailureAndDoesNotReboot)
 {
-  configure ();
-  writeFile (home + "/export/card.vcf", "BEGIN:VCARD");
-  writeFile (home + "/settings.db", "settings");
-  openView ();
-  startFromSheet ("to restore");
-  ASSERT_EQ (finishBackup (), 100);
+  ASSERT_EQ (backUpFromTheWindow ("BEGIN:VCARD", "to restore"), 100);
   writeFile (home + "/settings.db", "changed since");
 
   /* Every check passes; the backup is gone when the backend is asked to restore it. */
@@ -534,12 +522,7 @@ TEST_F (MainView, BackendRefusingAfterTheChecksShowsTheFailureAndDoesNotReboot)
  * The sheet's check is made to let the wrong one through here. */
 TEST_F (MainView, WrongPasswordPastTheSheetShowsTheFailureRemovesNothingAndDoesNotReboot)
 {
-  configure ();
-  writeFile (home + "/export/card.vcf", "BEGIN:VCARD secret");
-  writeFile (home + "/settings.db", "settings");
-  openView ();
-  startFromSheet ("locked", "s3cret");
-  ASSERT_EQ (finishBackup (), 100);
+  ASSERT_EQ (backUpFromTheWindow ("BEGIN:VCARD secret", "locked", "s3cret"), 100);
   writeFile (home + "/export/card.vcf", "current card");
   writeFile (home + "/settings.db", "changed since");
 
