@@ -11,16 +11,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace
 {
-/* What a file entry holds (the content type guessed from the name alone, which reads nothing),
- * plus what tells a directory loop. */
-const gchar *const file_list_attributes = G_FILE_ATTRIBUTE_STANDARD_FAST_CONTENT_TYPE
-    "," G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_NAME
-    "," G_FILE_ATTRIBUTE_STANDARD_SIZE "," G_FILE_ATTRIBUTE_TIME_MODIFIED
-    "," G_FILE_ATTRIBUTE_UNIX_MODE "," G_FILE_ATTRIBUTE_UNIX_DEVICE "," G_FILE_ATTRIBUTE_UNIX_INODE;
 const gint temp_name_attempts = 100;
 const gint temp_name_length = 8;
 
@@ -35,90 +31,129 @@ invalid_argument_error (void)
  * (which would never end). */
 struct DirectoryId
 {
-  guint32 device;
-  guint64 inode;
+  dev_t device;
+  ino_t inode;
   bool operator== (const DirectoryId &) const = default;
 };
 
-/* The directories from the walk's start down to the current one. */
-class Ancestors
+/* The regular files at and below a path, links followed, each directory entered at most once on
+ * the way down. The file list and the count walk the same way: on descriptors, one fstatat a
+ * file, since both run over every file before every backup. */
+class TreeWalk
 {
 public:
-  /* False when the directory is already one of them. */
-  bool enter (GFileInfo *info)
+  typedef std::function<void (const std::string &path, const struct stat &info)> Visit;
+
+  explicit TreeWalk (Visit visit) : visit_ (std::move (visit))
   {
-    return enter ({ g_file_info_get_attribute_uint32 (info, G_FILE_ATTRIBUTE_UNIX_DEVICE),
-                    g_file_info_get_attribute_uint64 (info, G_FILE_ATTRIBUTE_UNIX_INODE) });
+  }
+
+  /* path is absolute, without a trailing slash except for the root. */
+  void walk (const std::string &path)
+  {
+    struct stat info;
+    if (stat (path.c_str (), &info) != 0)
+      return;
+    path_ = path;
+    below (AT_FDCWD, path.c_str (), info);
+  }
+
+private:
+  void below (gint parent_fd, const gchar *name, const struct stat &info)
+  {
+    if (S_ISREG (info.st_mode))
+      {
+        visit_ (path_, info);
+        return;
+      }
+    if (!S_ISDIR (info.st_mode))
+      return;
+    gint fd = openat (parent_fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat opened;
+    if (fd < 0 || fstat (fd, &opened) != 0)
+      {
+        SF_LOG_DEBUG ("Couldn't read, skip: %s\n", g_strerror (errno));
+        if (fd >= 0)
+          close (fd);
+        return;
+      }
+    if (!enter ({ opened.st_dev, opened.st_ino }))
+      {
+        close (fd);
+        return;
+      }
+    children (fd);
+    ancestors_.pop_back ();
+  }
+
+  /* Takes fd. */
+  void children (gint fd)
+  {
+    DIR *directory = fdopendir (fd);
+    if (directory == NULL)
+      {
+        SF_LOG_DEBUG ("Couldn't read, skip: %s\n", g_strerror (errno));
+        close (fd);
+        return;
+      }
+    gsize length = path_.size ();
+    while (const struct dirent *child = readdir (directory))
+      {
+        if (strcmp (child->d_name, ".") == 0 || strcmp (child->d_name, "..") == 0)
+          continue;
+        struct stat info;
+        if (fstatat (dirfd (directory), child->d_name, &info, 0) != 0)
+          continue;
+        if (path_.back () != '/')
+          path_ += '/';
+        path_ += child->d_name;
+        below (dirfd (directory), child->d_name, info);
+        path_.resize (length);
+      }
+    closedir (directory);
   }
 
   bool enter (const DirectoryId &id)
   {
-    for (const DirectoryId &ancestor : ids_)
+    for (const DirectoryId &ancestor : ancestors_)
       if (ancestor == id)
         return false;
-    ids_.push_back (id);
+    ancestors_.push_back (id);
     return true;
   }
 
-  void leave ()
-  {
-    ids_.pop_back ();
-  }
-
-private:
-  std::vector<DirectoryId> ids_;
+  Visit visit_;
+  /* The directories from the walk's start down to the current one. */
+  std::vector<DirectoryId> ancestors_;
+  std::string path_;
 };
 
-struct FileListWalk
+/* What a file entry promises its users: the content type is guessed from the name alone, which
+ * reads nothing of the file. */
+GFileInfo *
+entry_info (const gchar *name, const struct stat &info)
 {
-  GHashTable *entries; /* GFile -> SfFileEntry */
-  Ancestors ancestors;
-};
-
-void add_to_file_list (FileListWalk &walk, GFile *file, GFileInfo *info);
-
-void
-walk_directory_for_file_list (FileListWalk &walk, GFile *directory, GFileInfo *directory_info)
-{
-  if (!walk.ancestors.enter (directory_info))
-    return;
-  g_autoptr (GFileEnumerator) children = g_file_enumerate_children (
-      directory, file_list_attributes, G_FILE_QUERY_INFO_NONE, NULL, NULL);
-  while (children != NULL)
-    {
-      g_autoptr (GError) error = NULL;
-      GFileInfo *info = g_file_enumerator_next_file (children, NULL, &error);
-      if (info == NULL && error == NULL)
-        break;
-      if (info != NULL)
-        add_to_file_list (walk, g_file_enumerator_get_child (children, info), info);
-    }
-  walk.ancestors.leave ();
+  GFileInfo *file_info = g_file_info_new ();
+  g_file_info_set_file_type (file_info, G_FILE_TYPE_REGULAR);
+  g_file_info_set_name (file_info, name);
+  g_file_info_set_size (file_info, info.st_size);
+  g_file_info_set_attribute_uint64 (file_info, G_FILE_ATTRIBUTE_TIME_MODIFIED, info.st_mtime);
+  g_file_info_set_attribute_uint32 (file_info, G_FILE_ATTRIBUTE_TIME_MODIFIED_USEC,
+                                    info.st_mtim.tv_nsec / 1000);
+  g_file_info_set_attribute_uint32 (file_info, G_FILE_ATTRIBUTE_UNIX_MODE, info.st_mode);
+  g_autofree gchar *content_type = g_content_type_guess (name, NULL, 0, NULL);
+  g_file_info_set_attribute_string (file_info, G_FILE_ATTRIBUTE_STANDARD_FAST_CONTENT_TYPE,
+                                    content_type);
+  return file_info;
 }
 
-/* Takes file and info. */
-void
-add_to_file_list (FileListWalk &walk, GFile *file, GFileInfo *info)
+SfFileEntry *
+new_entry (const std::string &path, const struct stat &info)
 {
-  switch (g_file_info_get_file_type (info))
-    {
-    case G_FILE_TYPE_REGULAR:
-      if (!g_hash_table_contains (walk.entries, file))
-        {
-          SfFileEntry *entry = g_new (SfFileEntry, 1);
-          entry->uri = g_steal_pointer (&file);
-          entry->info = g_steal_pointer (&info);
-          g_hash_table_insert (walk.entries, entry->uri, entry);
-        }
-      break;
-    case G_FILE_TYPE_DIRECTORY:
-      walk_directory_for_file_list (walk, file, info);
-      break;
-    default:
-      break;
-    }
-  g_clear_object (&file);
-  g_clear_object (&info);
+  SfFileEntry *entry = g_new (SfFileEntry, 1);
+  entry->uri = g_file_new_for_path (path.c_str ());
+  entry->info = entry_info (path.c_str () + path.rfind ('/') + 1, info);
+  return entry;
 }
 
 /* The name patterns are matched against: a local file's path, which is its parse name when it is
@@ -135,7 +170,7 @@ match_name (GFile *file, gchar *&parse_name)
 }
 
 void
-remove_excluded_entries (GHashTable *entries, GSList *exclusion_patterns)
+remove_excluded_entries (std::vector<SfFileEntry *> &entries, GSList *exclusion_patterns)
 {
   SF_LOG_DEBUG ("Removing all excluded URIs found (%d items)\n",
                 g_slist_length (exclusion_patterns));
@@ -147,95 +182,45 @@ remove_excluded_entries (GHashTable *entries, GSList *exclusion_patterns)
     }
 
   g_autofree gchar *parse_name = NULL;
-  GHashTableIter iter;
-  gpointer value;
-  g_hash_table_iter_init (&iter, entries);
-  while (!patterns.empty () && g_hash_table_iter_next (&iter, NULL, &value))
-    {
-      const gchar *name = match_name (((SfFileEntry *)value)->uri, parse_name);
-      for (GPatternSpec *pattern : patterns)
-        if (g_pattern_spec_match_string (pattern, name))
-          {
-            SF_LOG_DEBUG ("\tRemoving entry:'%s'\n", name);
-            g_hash_table_iter_remove (&iter);
-            break;
-          }
-    }
+  auto excluded = [&patterns, &parse_name] (SfFileEntry *entry) {
+    const gchar *name = match_name (entry->uri, parse_name);
+    for (GPatternSpec *pattern : patterns)
+      if (g_pattern_spec_match_string (pattern, name))
+        {
+          SF_LOG_DEBUG ("\tRemoving entry:'%s'\n", name);
+          sf_file_entry_free (entry);
+          return true;
+        }
+    return false;
+  };
+  if (!patterns.empty ())
+    entries.erase (std::remove_if (entries.begin (), entries.end (), excluded), entries.end ());
   for (GPatternSpec *pattern : patterns)
     g_pattern_spec_free (pattern);
 }
 
-/* The entries sorted by path: a folder's files are then packed together, so reading them and
- * putting them back on restore go folder by folder instead of jumping between folders. */
+/* The entries sorted by path, each path once (include paths may overlap): a folder's files are
+ * then packed together, so reading them and putting them back on restore go folder by folder
+ * instead of jumping between folders. */
 GSList *
-steal_entries (GHashTable *entries)
+take_entries (std::vector<SfFileEntry *> &entries)
 {
-  std::vector<SfFileEntry *> sorted;
-  sorted.reserve (g_hash_table_size (entries));
-  GHashTableIter iter;
-  gpointer value;
-  g_hash_table_iter_init (&iter, entries);
-  while (g_hash_table_iter_next (&iter, NULL, &value))
-    sorted.push_back (static_cast<SfFileEntry *> (value));
-  g_hash_table_steal_all (entries);
-  std::sort (sorted.begin (), sorted.end (), [] (SfFileEntry *first, SfFileEntry *second) {
-    return g_strcmp0 (g_file_peek_path (first->uri), g_file_peek_path (second->uri)) < 0;
+  std::stable_sort (entries.begin (), entries.end (), [] (SfFileEntry *first, SfFileEntry *second) {
+    return strcmp (g_file_peek_path (first->uri), g_file_peek_path (second->uri)) < 0;
   });
   GSList *list = NULL;
-  for (auto entry = sorted.rbegin (); entry != sorted.rend (); ++entry)
-    list = g_slist_prepend (list, *entry);
+  for (gsize index = entries.size (); index-- > 0;)
+    {
+      SfFileEntry *entry = entries[index];
+      if (index > 0
+          && strcmp (g_file_peek_path (entry->uri), g_file_peek_path (entries[index - 1]->uri))
+                 == 0)
+        sf_file_entry_free (entry);
+      else
+        list = g_slist_prepend (list, entry);
+    }
+  entries.clear ();
   return list;
-}
-
-struct Counts
-{
-  guint32 num_files = 0;
-  guint64 size = 0;
-  Ancestors ancestors;
-};
-
-void count_below (Counts &counts, gint parent_fd, const gchar *name, const struct stat &info);
-
-/* Counting walks descriptors rather than GFiles: it runs before every backup, over every file. */
-void
-count_directory (Counts &counts, gint fd)
-{
-  DIR *directory = fdopendir (fd);
-  if (directory == NULL)
-    {
-      SF_LOG_DEBUG ("Couldn't read, skip: %s\n", g_strerror (errno));
-      close (fd);
-      return;
-    }
-  while (const struct dirent *child = readdir (directory))
-    {
-      if (strcmp (child->d_name, ".") == 0 || strcmp (child->d_name, "..") == 0)
-        continue;
-      struct stat info;
-      if (fstatat (dirfd (directory), child->d_name, &info, 0) == 0)
-        count_below (counts, dirfd (directory), child->d_name, info);
-    }
-  closedir (directory);
-}
-
-/* Links are followed, as the file list follows them. */
-void
-count_below (Counts &counts, gint parent_fd, const gchar *name, const struct stat &info)
-{
-  if (S_ISREG (info.st_mode))
-    {
-      counts.num_files++;
-      counts.size += info.st_size;
-      return;
-    }
-  if (!S_ISDIR (info.st_mode) || !counts.ancestors.enter ({ (guint32)info.st_dev, info.st_ino }))
-    return;
-  gint fd = openat (parent_fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0)
-    count_directory (counts, fd);
-  else
-    SF_LOG_DEBUG ("Couldn't read, skip: %s\n", g_strerror (errno));
-  counts.ancestors.leave ();
 }
 
 gchar
@@ -308,9 +293,10 @@ sf_vfs_utils_write_fd (gint fd, gconstpointer buffer, gsize size)
 GSList *
 sf_vfs_utils_build_file_list (GSList *include_paths, GSList *exclusion_patterns)
 {
-  FileListWalk walk;
-  walk.entries = g_hash_table_new_full (g_file_hash, (GEqualFunc)g_file_equal, NULL,
-                                        (GDestroyNotify)sf_file_entry_free);
+  std::vector<SfFileEntry *> entries;
+  TreeWalk walk ([&entries] (const std::string &path, const struct stat &info) {
+    entries.push_back (new_entry (path, info));
+  });
 
   SF_LOG_DEBUG ("Creating list for included URIs (%d items)\n", g_slist_length (include_paths));
   SF_LOG_DEBUG ("\tGetting FULL URI list (from %d URIs)\n", g_slist_length (include_paths));
@@ -318,20 +304,16 @@ sf_vfs_utils_build_file_list (GSList *include_paths, GSList *exclusion_patterns)
     {
       SF_LOG_DEBUG ("\tChecking file:'%s'\n", (const gchar *)item->data);
       g_autofree gchar *path = g_strcompress ((const gchar *)item->data);
-      GFile *file = g_file_new_for_path (path);
-      GFileInfo *info
-          = g_file_query_info (file, file_list_attributes, G_FILE_QUERY_INFO_NONE, NULL, NULL);
-      if (info != NULL)
-        add_to_file_list (walk, file, info);
-      else
-        g_object_unref (file);
+      /* Named as a GFile names it, so that one file reached from two include paths is one
+       * entry. */
+      g_autoptr (GFile) file = g_file_new_for_path (path);
+      walk.walk (g_file_peek_path (file));
     }
 
-  remove_excluded_entries (walk.entries, exclusion_patterns);
+  remove_excluded_entries (entries, exclusion_patterns);
 
   SF_LOG_DEBUG ("Creating final URI list\n");
-  GSList *list = steal_entries (walk.entries);
-  g_hash_table_unref (walk.entries);
+  GSList *list = take_entries (entries);
   SF_LOG_DEBUG ("Finished final URI list (%d items)\n", g_slist_length (list));
   return list;
 }
@@ -342,16 +324,16 @@ sf_vfs_utils_count_files (GSList *paths, guint32 *num_files, guint64 *size)
   g_return_if_fail (num_files != NULL);
   g_return_if_fail (size != NULL);
 
-  Counts counts;
+  guint32 files = 0;
+  guint64 bytes = 0;
+  TreeWalk walk ([&files, &bytes] (const std::string &, const struct stat &info) {
+    files++;
+    bytes += info.st_size;
+  });
   for (GSList *item = paths; item != NULL; item = item->next)
-    {
-      const gchar *path = (const gchar *)item->data;
-      struct stat info;
-      if (stat (path, &info) == 0)
-        count_below (counts, AT_FDCWD, path, info);
-    }
-  *num_files = counts.num_files;
-  *size = counts.size;
+    walk.walk ((const gchar *)item->data);
+  *num_files = files;
+  *size = bytes;
 }
 
 GError *
