@@ -3,12 +3,11 @@
 #include "sf-backup-configurations.h"
 #include "sf-config.h"
 #include "sf-log.h"
+#include "sf-parallel.h"
 
 #include <glib/gstdio.h>
 #include <gsf/gsf-input-stdio.h>
 #include <gsf/gsf-output-stdio.h>
-
-#include <vector>
 
 G_DEFINE_FINAL_TYPE (SfArchiverZip, sf_archiver_zip, SF_TYPE_ARCHIVER)
 
@@ -99,47 +98,31 @@ _sf_archiver_zip_create_lock_file (SfArchiverZip *self)
 guint
 _sf_archiver_zip_worker_count (guint categories)
 {
-  return MAX (1u, MIN ((guint)g_get_num_processors (), categories));
+  return sf_parallel_thread_count (categories);
 }
 
 namespace
 {
-gpointer
-run_work (gpointer data)
+/* libgsf registers its stream types at first use without a lock: two workers opening their first
+ * archives at once would register them twice and crash. */
+void
+ensure_stream_types (void)
 {
-  (*static_cast<const std::function<void ()> *> (data)) ();
-  return NULL;
+  g_type_ensure (GSF_INPUT_STDIO_TYPE);
+  g_type_ensure (GSF_OUTPUT_STDIO_TYPE);
 }
 } // namespace
 
 void
 _sf_archiver_zip_run_workers (guint count, const std::function<void ()> &work)
 {
-  /* libgsf registers its stream types at first use without a lock: two workers opening their
-   * first archives at once would register them twice and crash. */
-  g_type_ensure (GSF_INPUT_STDIO_TYPE);
-  g_type_ensure (GSF_OUTPUT_STDIO_TYPE);
-  std::vector<GThread *> threads;
-  for (guint index = 1; index < count; index++)
-    {
-      /* A worker that cannot be had leaves its share to the others. */
-      GThread *thread = g_thread_try_new ("sf-worker", run_work,
-                                          const_cast<std::function<void ()> *> (&work), NULL);
-      if (thread != NULL)
-        threads.push_back (thread);
-    }
-  work ();
-  for (GThread *thread : threads)
-    g_thread_join (thread);
+  ensure_stream_types ();
+  sf_parallel_run (count, work);
 }
 
 void
 _sf_archiver_zip_run_each (guint count, gsize items, const std::function<void (gsize)> &each)
 {
-  gint next = 0;
-  _sf_archiver_zip_run_workers (count, [items, &each, &next] {
-    for (gsize index = g_atomic_int_add (&next, 1); index < items;
-         index = g_atomic_int_add (&next, 1))
-      each (index);
-  });
+  ensure_stream_types ();
+  sf_parallel_run_each (count, items, each);
 }

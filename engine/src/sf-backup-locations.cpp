@@ -2,9 +2,12 @@
 
 #include "sf-category.h"
 #include "sf-log.h"
+#include "sf-parallel.h"
 #include "sf-vfs-utils.h"
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace
 {
@@ -248,17 +251,22 @@ sf_backup_locations_count_data (SfBackupLocations *locations, guint32 categories
   g_return_if_fail (size != NULL);
 
   /* Every category has an archive of its own, so a file of two categories is packed twice. The
-   * GConf directory counts like any other folder: through the locations that pack it. */
+   * GConf directory counts like any other folder: through the locations that pack it. The
+   * categories are counted on all processors at once: a backup waits for its count. */
+  std::vector<SfCategory> selected;
+  for (gint index = 0; index < SF_CATEGORY_COUNT; index++)
+    if (categories & sf_category_from_index (index))
+      selected.push_back (sf_category_from_index (index));
+  std::vector<std::pair<guint32, guint64>> counts (selected.size ());
+  sf_parallel_run_each (sf_parallel_thread_count (selected.size ()), selected.size (),
+                        [locations, &selected, &counts] (gsize index) {
+                          count_category (locations, selected[index], &counts[index].first,
+                                          &counts[index].second);
+                        });
   *num_files = 0;
   *size = 0;
-  for (gint index = 0; index < SF_CATEGORY_COUNT; index++)
+  for (const auto &[category_files, category_size] : counts)
     {
-      SfCategory category = sf_category_from_index (index);
-      if ((categories & category) == 0)
-        continue;
-      guint32 category_files = 0;
-      guint64 category_size = 0;
-      count_category (locations, category, &category_files, &category_size);
       *num_files += category_files;
       *size += category_size;
     }
