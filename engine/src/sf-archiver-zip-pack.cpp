@@ -270,7 +270,6 @@ struct CategoryPack
   guint8 *buffer;
   /* The archive file's own layer, whose error tells why a write failed. */
   GsfOutput *file;
-  std::vector<SfArchiverZipStored> stored;
   std::vector<PackedFile> packed;
   /* Added to the archiver's counts, taken back when the category is not completed. */
   guint32 files = 0;
@@ -399,8 +398,7 @@ pack_file (CategoryPack *pack, SfZipWriter *zip, SfFileEntry *entry, gboolean or
     }
   gboolean whole = head < SF_ARCHIVER_ZIP_BUFFER_SIZE;
   g_autoptr (GError) begin_error = NULL;
-  std::string name = relative_name (path);
-  std::string full_name = std::string (SF_ARCHIVER_ZIP_ROOT) + "/" + name;
+  std::string full_name = std::string (SF_ARCHIVER_ZIP_ROOT) + "/" + relative_name (path);
   if (!sf_zip_writer_begin_file (zip, full_name.c_str (), before.st_mode & 0777, before.st_mtime,
                                  whole ? head : -1, &begin_error))
     {
@@ -430,7 +428,6 @@ pack_file (CategoryPack *pack, SfZipWriter *zip, SfFileEntry *entry, gboolean or
   if (result != RESULT_DONE)
     return result;
 
-  pack->stored.push_back ({ name, copied });
   pack->files++;
   sf_archiver_add_processed_files (SF_ARCHIVER (self), 1);
   sf_archiver_update_progress (SF_ARCHIVER (self));
@@ -537,7 +534,7 @@ pack_category (CategoryPack *pack, CategoryFiles *files, GError **error)
       return result;
     }
   sf_backup_info_set_data_amount (self->backup_info, category, pack->size, pack->files);
-  pack->run->verifier->add (category, std::move (pack->stored), written);
+  pack->run->verifier->add (category, written);
   return RESULT_DONE;
 }
 
@@ -555,7 +552,7 @@ pack_worker (PackRun *run)
           run->verifier->run_queued ();
           return;
         }
-      CategoryPack pack{ run, buffer, NULL, {}, {}, 0, 0, {} };
+      CategoryPack pack{ run, buffer, NULL, {}, 0, 0, {} };
       g_autoptr (GError) error = NULL;
       Result result = pack_category (&pack, &run->categories[index], &error);
       g_mutex_lock (&run->mutex);

@@ -61,16 +61,6 @@ SfZipReader *_sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory cate
 
 G_END_DECLS
 
-/* One file as it went into a category archive: its name below the root folder and the bytes
- * written for it. */
-struct SfArchiverZipStored
-{
-  std::string name;
-  guint64 size;
-
-  auto operator<=> (const SfArchiverZipStored &other) const = default;
-};
-
 /* The plain bytes of an archive: how many, and their CRC-32. */
 struct SfArchiverZipChecksum
 {
@@ -87,15 +77,13 @@ gboolean _sf_archiver_zip_checksum_category (SfBackupInfo *info, SfCategory cate
                                              GError **error);
 
 /* Brings a closed category archive to the medium and reads it back: TRUE when the medium returns
- * exactly the bytes written (written) and the archive lists exactly the files of stored, FALSE
- * with SF_ERROR_BACKUP_FAILED otherwise. */
+ * exactly the bytes written (written), FALSE with SF_ERROR_BACKUP_FAILED otherwise. */
 gboolean _sf_archiver_zip_verify_category (SfArchiverZip *self, SfCategory category,
-                                           std::vector<SfArchiverZipStored> stored,
                                            SfArchiverZipChecksum written, GError **error);
 
-/* Reads closed category archives back from the medium and compares each with what was packed
- * into it. A worker with no category left to pack reads back the archives the others finished, so
- * that reading back never takes a processor from packing. Any worker may use it, several at once.
+/* Reads closed category archives back from the medium and compares each with the bytes written. A
+ * worker with no category left to pack reads back the archives the others finished, so that reading
+ * back never takes a processor from packing. Any worker may use it, several at once.
  */
 class SfArchiverZipVerifier
 {
@@ -105,10 +93,8 @@ public:
   SfArchiverZipVerifier (const SfArchiverZipVerifier &) = delete;
   SfArchiverZipVerifier &operator= (const SfArchiverZipVerifier &) = delete;
 
-  /* Queues the read-back of category's archive, which holds exactly stored in the bytes
-   * written. */
-  void add (SfCategory category, std::vector<SfArchiverZipStored> stored,
-            SfArchiverZipChecksum written);
+  /* Queues the read-back of category's archive, written as the bytes of written. */
+  void add (SfCategory category, SfArchiverZipChecksum written);
   /* Reads back queued archives on the calling thread until none is left or one failed. */
   void run_queued ();
   /* TRUE once a read-back failed: packing more is pointless. */
@@ -121,7 +107,6 @@ private:
   struct Job
   {
     SfCategory category;
-    std::vector<SfArchiverZipStored> stored;
     SfArchiverZipChecksum written;
   };
 

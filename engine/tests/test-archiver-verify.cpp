@@ -128,14 +128,17 @@ TEST_P (Verify, IntactArchivesPass)
   backup (info, &outcome, password ());
   ASSERT_TRUE (outcome.finished) << (outcome.error ? outcome.error->message : "");
   EXPECT_FALSE (exists (data_ + "/contacts/a b/ä ö.vcf"));
-  EXPECT_TRUE (log_.contains ("Archive of emails read back: 2 files"));
+  std::string read_back = "Archive of emails read back: ";
+  if (password () == nullptr)
+    read_back += std::to_string (read_file (backups_ + "/Backup0/emails.zip").size ()) + " bytes";
+  EXPECT_TRUE (log_.contains (read_back));
   for (size_t i = 0; i + 1 < outcome.percents.size (); i++)
     EXPECT_LE (outcome.percents[i], outcome.percents[i + 1]) << "progress went backwards";
 }
 
-/* A readable archive still fails when it is not exactly what was packed (every name, size and
- * the number of files must match, in any order) or not exactly the bytes that were written. */
-TEST_P (Verify, ArchiveMustHoldExactlyWhatWasPacked)
+/* A readable archive still fails when the medium returns other bytes than were written: other
+ * contents of the same length, or one byte more or less. */
+TEST_P (Verify, ReadBackMustReturnExactlyTheBytesWritten)
 {
   make_tree ();
   g_autoptr (SfBackupInfo) info = new_info ("Backup0", SF_CATEGORY_CONTACTS, password ());
@@ -151,16 +154,13 @@ TEST_P (Verify, ArchiveMustHoldExactlyWhatWasPacked)
       = sf_archiver_zip_new_backup (written, user_files, 0, 0, password ());
   SfArchiverZip *zip = SF_ARCHIVER_ZIP (archiver);
 
-  std::string folder = data_.substr (1) + "/contacts/";
-  const std::vector<SfArchiverZipStored> packed
-      = { { folder + "empty", 0 }, { folder + "a b/ä ö.vcf", 22 } };
   SfArchiverZipChecksum checksum;
   ASSERT_TRUE (_sf_archiver_zip_checksum_category (written, SF_CATEGORY_CONTACTS, password (),
                                                    &checksum, NULL));
-  auto verify = [zip, &checksum] (std::vector<SfArchiverZipStored> stored) {
+  auto verify = [zip, &checksum] () {
     g_autoptr (GError) error = NULL;
     gboolean verified
-        = _sf_archiver_zip_verify_category (zip, SF_CATEGORY_CONTACTS, stored, checksum, &error);
+        = _sf_archiver_zip_verify_category (zip, SF_CATEGORY_CONTACTS, checksum, &error);
     EXPECT_EQ (verified, error == NULL);
     if (error != NULL)
       {
@@ -168,30 +168,18 @@ TEST_P (Verify, ArchiveMustHoldExactlyWhatWasPacked)
       }
     return verified;
   };
-  EXPECT_TRUE (verify (packed));
+  EXPECT_TRUE (verify ());
 
-  std::vector<SfArchiverZipStored> shorter = packed;
-  shorter[1].size = 21;
-  EXPECT_FALSE (verify (shorter));
-  EXPECT_TRUE (log_.contains ("'" + folder + "a b/ä ö.vcf' (21 bytes) was not read back"));
-  std::vector<SfArchiverZipStored> renamed = packed;
-  renamed[1].name = folder + "a b/a o.vcf";
-  EXPECT_FALSE (verify (renamed));
-  EXPECT_FALSE (verify ({ packed[0] }));
-  EXPECT_TRUE (log_.contains ("was never packed"));
-  std::vector<SfArchiverZipStored> twice = packed;
-  twice.push_back (packed[0]);
-  EXPECT_FALSE (verify (twice));
-
-  /* The same list, but bytes other than those written: a card that returns something else. */
   const SfArchiverZipChecksum intact = checksum;
   checksum.crc ^= 1;
-  EXPECT_FALSE (verify (packed));
+  EXPECT_FALSE (verify ());
   checksum = { intact.size + 1, intact.crc };
-  EXPECT_FALSE (verify (packed));
+  EXPECT_FALSE (verify ());
+  checksum = { intact.size - 1, intact.crc };
+  EXPECT_FALSE (verify ());
   EXPECT_TRUE (log_.contains ("of CRC-32"));
   checksum = intact;
-  EXPECT_TRUE (verify (packed));
+  EXPECT_TRUE (verify ());
   sf_user_files_free (user_files);
 }
 
