@@ -1,6 +1,7 @@
 #include "gsf-output-crypt.h"
 
 #include "sf-crypt.h"
+#include "sf-deflate.h"
 #include "sf-log.h"
 
 #include <gsf/gsf-output-impl.h>
@@ -23,6 +24,9 @@ struct GsfOutputCryptPrivate
   EVP_CIPHER_CTX *schedule;
   /* Where ciphertext is assembled before it goes to the sink. */
   guint8 *chunk;
+  /* Of every byte the sink took. */
+  guint64 sink_size;
+  guint32 sink_crc;
 };
 } // namespace
 
@@ -87,7 +91,11 @@ write_to_sink (GsfOutput *output, gsize length, const guint8 *data)
 {
   GsfOutputCryptPrivate *priv = get_private (output);
   if (gsf_output_write (priv->sink, length, data))
-    return TRUE;
+    {
+      priv->sink_crc = sf_deflate_crc32 (priv->sink_crc, data, length);
+      priv->sink_size += length;
+      return TRUE;
+    }
   const GError *error = gsf_output_error (priv->sink);
   gsf_output_set_error (output, 0, "%s",
                         error != NULL ? error->message : "Could not write encrypted data");
@@ -196,7 +204,7 @@ gsf_output_crypt_write (GsfOutput *output, size_t num_bytes, const guint8 *data)
 
   GsfOutputCryptPrivate *priv = get_private (output);
   if (priv->key == NULL)
-    return gsf_output_write (priv->sink, num_bytes, data);
+    return write_to_sink (output, num_bytes, data);
 
   if (priv->pending_length + num_bytes < SF_CRYPT_BLOCK_SIZE)
     {
@@ -217,4 +225,14 @@ gsf_output_crypt_write (GsfOutput *output, size_t num_bytes, const guint8 *data)
   memcpy (priv->pending, data + consumed, priv->pending_length);
   SF_LOG_DEBUG ("%d bytes left\n", (gint)priv->pending_length);
   return TRUE;
+}
+
+void
+gsf_output_crypt_get_sink_checksum (GsfOutput *output, guint64 *size, guint32 *crc)
+{
+  g_return_if_fail (GSF_IS_OUTPUT_CRYPT (output));
+
+  GsfOutputCryptPrivate *priv = get_private (output);
+  *size = priv->sink_size;
+  *crc = priv->sink_crc;
 }

@@ -29,6 +29,10 @@ GType gsf_output_crypt_get_type (void);
  * Without a password it passes data through unchanged. NULL when the IV cannot be written. Returns
  * a new reference (g_object_unref) that holds its own reference to sink. One thread at a time. */
 GsfOutput *gsf_output_crypt_new (GsfOutput *sink, const gchar *password);
+/* How many bytes the sink took so far and their CRC-32 (the IV, the ciphertext and its last
+ * block once closed; without a password the data itself), which a read-back of the file compares
+ * with what the medium returns. The writer's thread. */
+void gsf_output_crypt_get_sink_checksum (GsfOutput *output, guint64 *size, guint32 *crc);
 
 G_END_DECLS
 

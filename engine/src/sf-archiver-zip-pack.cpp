@@ -47,19 +47,19 @@ struct CategoryOutput
   SfZipWriter *zip = NULL;
 
   /* Closes the layers from the outermost in; TRUE when each closed cleanly, with the checksum of
-   * the archive's plain bytes. Stops at the first failure and leaves the rest to the destructor:
-   * closing the file gives up its unfinished copy, and the space it held would hide a full card
-   * from the caller's check. */
+   * the bytes of the archive's file. Stops at the first failure and leaves the rest to the
+   * destructor: closing the file gives up its unfinished copy, and the space it held would hide a
+   * full card from the caller's check. */
   gboolean close (SfArchiverZipChecksum *written, GError **error)
   {
     if (zip != NULL && !sf_zip_writer_close (zip, error))
       return FALSE;
-    *written = { (guint64)gsf_output_size (crypt), sf_zip_writer_get_crc32 (zip) };
     if (crypt != NULL && !gsf_output_close (crypt))
       {
         g_propagate_error (error, g_error_copy (gsf_output_error (crypt)));
         return FALSE;
       }
+    gsf_output_crypt_get_sink_checksum (crypt, &written->size, &written->crc);
     if (file != NULL && !gsf_output_close (file))
       {
         g_propagate_error (error, g_error_copy (gsf_output_error (file)));

@@ -61,7 +61,7 @@ SfZipReader *_sf_archiver_zip_open_category (SfBackupInfo *info, SfCategory cate
 
 G_END_DECLS
 
-/* The plain bytes of an archive: how many, and their CRC-32. */
+/* The bytes of an archive's file: how many, and their CRC-32. */
 struct SfArchiverZipChecksum
 {
   guint64 size;
@@ -70,11 +70,10 @@ struct SfArchiverZipChecksum
   auto operator<=> (const SfArchiverZipChecksum &other) const = default;
 };
 
-/* Reads the plain bytes of a category archive of info to their end; FALSE with an SF_ERROR when
- * it cannot be opened or read. Any thread. */
+/* Reads the file of a category archive of info to its end, as it is (encrypted or not); FALSE
+ * with a G_IO_ERROR when it cannot be opened as a regular file or read. Any thread. */
 gboolean _sf_archiver_zip_checksum_category (SfBackupInfo *info, SfCategory category,
-                                             const gchar *password, SfArchiverZipChecksum *checksum,
-                                             GError **error);
+                                             SfArchiverZipChecksum *checksum, GError **error);
 
 /* Brings a closed category archive to the medium and reads it back: TRUE when the medium returns
  * exactly the bytes written (written), FALSE with SF_ERROR_BACKUP_FAILED otherwise. */

@@ -1,7 +1,5 @@
 #include "sf-zip-container.h"
 
-#include "sf-deflate.h"
-
 #include <gio/gio.h>
 #include <time.h>
 
@@ -119,8 +117,6 @@ struct _SfZipContainer
   std::vector<Entry> entries;
   /* The offset of the next byte in the archive. */
   guint64 offset = 0;
-  /* Of the bytes the sink took, for the read-back. */
-  guint32 written_crc = 0;
   GError *error = NULL;
   bool in_entry = false;
   bool closed = false;
@@ -158,9 +154,6 @@ flush (SfZipContainer *container, GError **error)
   if (!container->block.empty ()
       && !gsf_output_write (container->sink, container->block.size (), bytes))
     container->error = error_from_sink (container->sink);
-  if (container->error == NULL)
-    container->written_crc
-        = sf_deflate_crc32 (container->written_crc, bytes, container->block.size ());
   container->block.clear ();
   return container->error == NULL || fail (container, error);
 }
@@ -413,14 +406,6 @@ sf_zip_container_close (SfZipContainer *container, GError **error)
                      end_records (container->entries.size (), directory_offset, directory_size),
                      error)
          && flush (container, error);
-}
-
-guint32
-sf_zip_container_get_crc32 (SfZipContainer *container)
-{
-  g_return_val_if_fail (container != NULL, 0);
-
-  return container->written_crc;
 }
 
 void

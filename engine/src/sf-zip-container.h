@@ -37,10 +37,6 @@ gboolean sf_zip_container_end_entry (SfZipContainer *container, guint32 crc, gui
  * is complete only when this succeeds. */
 gboolean sf_zip_container_close (SfZipContainer *container, GError **error);
 
-/* The CRC-32 of every byte the sink took so far: after a successful close, of the whole archive.
- * The caller's thread. */
-guint32 sf_zip_container_get_crc32 (SfZipContainer *container);
-
 /* After close, or to abandon the archive (nothing more reaches the sink then). */
 void sf_zip_container_free (SfZipContainer *container);
 

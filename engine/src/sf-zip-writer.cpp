@@ -404,14 +404,6 @@ sf_zip_writer_close (SfZipWriter *writer, GError **error)
   return sf_zip_container_close (writer->container, &cause) || keep_error (writer, cause, error);
 }
 
-guint32
-sf_zip_writer_get_crc32 (SfZipWriter *writer)
-{
-  g_return_val_if_fail (writer != NULL, 0);
-
-  return sf_zip_container_get_crc32 (writer->container);
-}
-
 void
 sf_zip_writer_free (SfZipWriter *writer)
 {

@@ -34,10 +34,6 @@ gboolean sf_zip_writer_end_file (SfZipWriter *writer, GError **error);
 /* Writes the central directory; the archive is complete only when this succeeds. */
 gboolean sf_zip_writer_close (SfZipWriter *writer, GError **error);
 
-/* The CRC-32 of the whole archive as the sink took it, valid after a successful close; a
- * read-back compares it with what the medium returns. The caller's thread. */
-guint32 sf_zip_writer_get_crc32 (SfZipWriter *writer);
-
 /* After close, or to abandon the archive (nothing more is written to the sink then). */
 void sf_zip_writer_free (SfZipWriter *writer);
 
