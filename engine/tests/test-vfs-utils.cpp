@@ -112,6 +112,26 @@ TEST_F (VfsUtilsTest, FileListWalksDirectoriesAndLinksAndDropsExcludedFiles)
              std::set<std::string> ({ "data/cache/one", "data/cache/deep/er/two" }));
 }
 
+/* Include paths that overlap, spelled differently or named twice give each file once. */
+TEST_F (VfsUtilsTest, FileListHoldsEachFileOnce)
+{
+  write ("data/one");
+  write ("data/deep/two");
+  write ("single");
+  GSList *include_list = NULL;
+  for (const std::string &include : { path ("data"), path ("data/deep"), path ("data//deep/"),
+                                      path ("single"), path ("./single"), path ("data") })
+    include_list = g_slist_append (include_list, g_strescape (include.c_str (), NULL));
+  GSList *entries = sf_vfs_utils_build_file_list (include_list, NULL);
+  std::vector<std::string> listed;
+  for (GSList *item = entries; item != NULL; item = item->next)
+    listed.push_back (g_file_peek_path (((SfFileEntry *)item->data)->uri));
+  EXPECT_EQ (listed, std::vector<std::string> (
+                         { path ("data/deep/two"), path ("data/one"), path ("single") }));
+  sf_file_entry_list_free (entries);
+  g_slist_free_full (include_list, g_free);
+}
+
 /* A folder's files stay together in the list, so that packing and restoring go folder by
  * folder. */
 TEST_F (VfsUtilsTest, FileListComesInPathOrder)
