@@ -166,14 +166,21 @@ open_archive_error (const gchar *archive_path, const GError *cause)
   return g_error_new_literal (SF_ERROR, SF_ERROR_BACKUP_FAILED, "Could not create backup file");
 }
 
+/* The files of the category in the table, and adds to *counted the bytes the backend's count
+ * gives the category there, from the same walk. */
 GSList *
-file_list (SfBackupLocations *locations, SfCategory category)
+file_list (SfBackupLocations *locations, SfCategory category, guint64 *counted)
 {
   if (locations == NULL)
     return NULL;
   GSList *includes = sf_backup_locations_get_uris (locations, category, FALSE);
   GSList *exclusions = sf_backup_locations_get_uris (locations, category, TRUE);
-  GSList *entries = sf_vfs_utils_build_file_list (includes, exclusions);
+  guint32 walked_files = 0, files = 0;
+  guint64 walked_size = 0, size = 0;
+  GSList *entries
+      = sf_vfs_utils_build_file_list_counted (includes, exclusions, &walked_files, &walked_size);
+  sf_backup_locations_count_walked (locations, category, walked_files, walked_size, &files, &size);
+  *counted += size;
   g_slist_free_full (includes, g_free);
   g_slist_free_full (exclusions, g_free);
   return entries;
@@ -192,6 +199,8 @@ struct CategoryFiles
   SfCategory category;
   GSList *ordinary = NULL;
   GSList *permanent = NULL;
+  /* The bytes the backend counts for the category in both tables. */
+  guint64 counted = 0;
 
   void release ()
   {
@@ -611,27 +620,24 @@ delete_packed_files (const std::vector<PackedFile> &packed)
   });
 }
 
-/* Chooses the files of every selected category, and counts the categories' data as the backend
- * counts it for the total that progress is measured against: all of it on the workers at once. */
+/* Chooses the files of every selected category, on the workers at once. Their walks also give
+ * the categories' data as the backend counts it, which progress is measured against from here on:
+ * the tree may have changed since the caller counted it, by the pre-backup scripts among others. */
 void
 list_categories (PackRun *run, guint workers)
 {
   SfArchiverZip *self = run->self;
-  SfBackend *backend = _sf_archiver_get_backend (SF_ARCHIVER (self));
+  _sf_archiver_zip_run_each (workers, run->categories.size (), [run, self] (gsize index) {
+    CategoryFiles &files = run->categories[index];
+    files.ordinary = file_list (self->locations, files.category, &files.counted);
+    files.permanent = file_list (self->permanent_locations, files.category, &files.counted);
+  });
+  if (_sf_archiver_get_backend (SF_ARCHIVER (self)) == NULL)
+    return;
   guint64 total_size = 0;
-  /* The first item is the count, the others are the categories. */
-  _sf_archiver_zip_run_each (
-      workers, run->categories.size () + 1, [run, self, backend, &total_size] (gsize item) {
-        if (item == 0 && backend != NULL)
-          sf_backend_count_data (backend, self->categories, NULL, &total_size);
-        if (item == 0)
-          return;
-        CategoryFiles &files = run->categories[item - 1];
-        files.ordinary = file_list (self->locations, files.category);
-        files.permanent = file_list (self->permanent_locations, files.category);
-      });
-  if (backend != NULL)
-    sf_archiver_set_total_size (SF_ARCHIVER (self), total_size);
+  for (const CategoryFiles &files : run->categories)
+    total_size += files.counted;
+  sf_archiver_set_total_size (SF_ARCHIVER (self), total_size);
 }
 
 /* A category counts as written once its archive was read back intact. */

@@ -117,13 +117,11 @@ counted_exclusions (SfBackupLocations *locations, SfCategory category, GSList *i
   return counted;
 }
 
+/* Takes off what the category's exclusions name of the files counted below its includes. */
 void
-count_category (SfBackupLocations *locations, SfCategory category, guint32 *num_files,
-                guint64 *size)
+take_off_exclusions (SfBackupLocations *locations, SfCategory category, GSList *includes,
+                     guint32 *num_files, guint64 *size)
 {
-  GSList *includes = counted_includes (locations, category);
-  sf_vfs_utils_count_files (includes, num_files, size);
-
   GSList *exclusions = counted_exclusions (locations, category, includes);
   guint32 excluded_files = 0;
   guint64 excluded_size = 0;
@@ -131,6 +129,15 @@ count_category (SfBackupLocations *locations, SfCategory category, guint32 *num_
   *num_files -= MIN (excluded_files, *num_files);
   *size -= MIN (excluded_size, *size);
   g_slist_free_full (exclusions, g_free);
+}
+
+void
+count_category (SfBackupLocations *locations, SfCategory category, guint32 *num_files,
+                guint64 *size)
+{
+  GSList *includes = counted_includes (locations, category);
+  sf_vfs_utils_count_files (includes, num_files, size);
+  take_off_exclusions (locations, category, includes, num_files, size);
   g_slist_free_full (includes, g_free);
 }
 } // namespace
@@ -270,4 +277,20 @@ sf_backup_locations_count_data (SfBackupLocations *locations, guint32 categories
       *num_files += category_files;
       *size += category_size;
     }
+}
+
+void
+sf_backup_locations_count_walked (SfBackupLocations *locations, SfCategory category,
+                                  guint32 walked_files, guint64 walked_size, guint32 *num_files,
+                                  guint64 *size)
+{
+  g_return_if_fail (locations != NULL);
+  g_return_if_fail (num_files != NULL);
+  g_return_if_fail (size != NULL);
+
+  *num_files = walked_files;
+  *size = walked_size;
+  GSList *includes = counted_includes (locations, category);
+  take_off_exclusions (locations, category, includes, num_files, size);
+  g_slist_free_full (includes, g_free);
 }

@@ -57,5 +57,12 @@ void sf_backup_uri_info_free (SfBackupUriInfo *info);
  * thread. */
 void sf_backup_locations_count_data (SfBackupLocations *locations, guint32 categories,
                                      guint32 *num_files, guint64 *size);
+/* The same for one category without walking its include paths again: walked_files and
+ * walked_size are what a walk of them met (sf_vfs_utils_build_file_list_counted over the paths
+ * sf_backup_locations_get_uris gives for the category); only the exclusions are looked at. Fills
+ * the outputs. Any thread. */
+void sf_backup_locations_count_walked (SfBackupLocations *locations, SfCategory category,
+                                       guint32 walked_files, guint64 walked_size,
+                                       guint32 *num_files, guint64 *size);
 
 G_END_DECLS

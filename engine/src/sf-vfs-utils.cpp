@@ -199,28 +199,25 @@ remove_excluded_entries (std::vector<SfFileEntry *> &entries, GSList *exclusion_
     g_pattern_spec_free (pattern);
 }
 
-/* The entries sorted by path, each path once (include paths may overlap): a folder's files are
- * then packed together, so reading them and putting them back on restore go folder by folder
- * instead of jumping between folders. */
-GSList *
-take_entries (std::vector<SfFileEntry *> &entries)
+/* Sorts the entries by path and frees all but the first of each path (include paths may overlap):
+ * a folder's files are then packed together, so reading them and putting them back on restore go
+ * folder by folder instead of jumping between folders. */
+void
+sort_unique (std::vector<SfFileEntry *> &entries)
 {
   std::stable_sort (entries.begin (), entries.end (), [] (SfFileEntry *first, SfFileEntry *second) {
     return strcmp (g_file_peek_path (first->uri), g_file_peek_path (second->uri)) < 0;
   });
-  GSList *list = NULL;
-  for (gsize index = entries.size (); index-- > 0;)
-    {
-      SfFileEntry *entry = entries[index];
-      if (index > 0
-          && strcmp (g_file_peek_path (entry->uri), g_file_peek_path (entries[index - 1]->uri))
-                 == 0)
-        sf_file_entry_free (entry);
-      else
-        list = g_slist_prepend (list, entry);
-    }
-  entries.clear ();
-  return list;
+  auto same_path = [] (SfFileEntry *first, SfFileEntry *second) {
+    return strcmp (g_file_peek_path (first->uri), g_file_peek_path (second->uri)) == 0;
+  };
+  auto kept = entries.begin ();
+  for (auto entry = entries.begin (); entry != entries.end (); ++entry)
+    if (entry == entries.begin () || !same_path (*entry, *(kept - 1)))
+      *kept++ = *entry;
+    else
+      sf_file_entry_free (*entry);
+  entries.erase (kept, entries.end ());
 }
 
 gchar
@@ -293,10 +290,28 @@ sf_vfs_utils_write_fd (gint fd, gconstpointer buffer, gsize size)
 GSList *
 sf_vfs_utils_build_file_list (GSList *include_paths, GSList *exclusion_patterns)
 {
+  guint32 walked_files = 0;
+  guint64 walked_size = 0;
+  return sf_vfs_utils_build_file_list_counted (include_paths, exclusion_patterns, &walked_files,
+                                               &walked_size);
+}
+
+GSList *
+sf_vfs_utils_build_file_list_counted (GSList *include_paths, GSList *exclusion_patterns,
+                                      guint32 *walked_files, guint64 *walked_size)
+{
+  g_return_val_if_fail (walked_files != NULL, NULL);
+  g_return_val_if_fail (walked_size != NULL, NULL);
+
   std::vector<SfFileEntry *> entries;
-  TreeWalk walk ([&entries] (const std::string &path, const struct stat &info) {
-    entries.push_back (new_entry (path, info));
-  });
+  *walked_files = 0;
+  *walked_size = 0;
+  TreeWalk walk (
+      [&entries, walked_files, walked_size] (const std::string &path, const struct stat &info) {
+        entries.push_back (new_entry (path, info));
+        (*walked_files)++;
+        *walked_size += info.st_size;
+      });
 
   SF_LOG_DEBUG ("Creating list for included URIs (%d items)\n", g_slist_length (include_paths));
   SF_LOG_DEBUG ("\tGetting FULL URI list (from %d URIs)\n", g_slist_length (include_paths));
@@ -310,10 +325,17 @@ sf_vfs_utils_build_file_list (GSList *include_paths, GSList *exclusion_patterns)
       walk.walk (g_file_peek_path (file));
     }
 
+  sort_unique (entries);
+  *walked_files = entries.size ();
+  *walked_size = 0;
+  for (SfFileEntry *entry : entries)
+    *walked_size += g_file_info_get_size (entry->info);
   remove_excluded_entries (entries, exclusion_patterns);
 
   SF_LOG_DEBUG ("Creating final URI list\n");
-  GSList *list = take_entries (entries);
+  GSList *list = NULL;
+  for (auto entry = entries.rbegin (); entry != entries.rend (); ++entry)
+    list = g_slist_prepend (list, *entry);
   SF_LOG_DEBUG ("Finished final URI list (%d items)\n", g_slist_length (list));
   return list;
 }

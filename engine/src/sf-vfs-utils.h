@@ -14,8 +14,12 @@ gboolean sf_vfs_utils_write_fd (gint fd, gconstpointer buffer, gsize size);
 
 /* The files below the include paths (C-escaped, as sf_backup_locations_get_uris gives them),
  * symbolic links followed, less those whose path matches one of the glob patterns. Returns an
- * owned list of SfFileEntry in no particular order. Free with sf_file_entry_list_free. */
+ * owned list of SfFileEntry sorted by path, each path once. Free with sf_file_entry_list_free. */
 GSList *sf_vfs_utils_build_file_list (GSList *include_paths, GSList *exclusion_patterns);
+/* The same, and fills walked_files and walked_size with the files the walk found (each path once)
+ * before the patterns were applied, and their bytes. */
+GSList *sf_vfs_utils_build_file_list_counted (GSList *include_paths, GSList *exclusion_patterns,
+                                              guint32 *walked_files, guint64 *walked_size);
 
 /* Counts the regular files at or below the plain paths and their bytes. */
 void sf_vfs_utils_count_files (GSList *paths, guint32 *num_files, guint64 *size);

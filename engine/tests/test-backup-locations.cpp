@@ -1,11 +1,14 @@
 #include "sf-backup-locations.h"
 #include "sf-config.h"
+#include "sf-file-entry.h"
 #include "sf-log.h"
+#include "sf-vfs-utils.h"
 
 #include "log-capture.h"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -226,5 +229,51 @@ TEST_F (BackupLocationsTest, CountingTakesOffExcludedFilesAndCountsEachArchiveOn
                                   &size);
   EXPECT_EQ (num_files, 2u);
   EXPECT_EQ (size, 8600u);
+}
+
+/* A backup counts each category from the walk that lists its files, not from a walk of its own:
+ * the figures must be the count's, exclusions, links and overlapping categories included. */
+TEST_F (BackupLocationsTest, CountingFromTheFileListsWalkGivesTheCount)
+{
+  write ("data/one", 10);
+  write ("data/sub/two", 20);
+  write ("data/sub/skip.txt", 300);
+  write ("data/cache/three", 4000);
+  write ("outside/linked", 50000);
+  write ("both/f", 5);
+  write ("both/inner/g", 600);
+  ASSERT_EQ (symlink (path ("outside").c_str (), path ("data/link").c_str ()), 0);
+  ASSERT_EQ (symlink ("..", path ("data/sub/up").c_str ()), 0);
+  add ("data", SF_CATEGORY_CONTACTS | SF_CATEGORY_EMAILS, TRUE, FALSE);
+  add ("data/sub/skip.txt", SF_CATEGORY_CONTACTS, FALSE, TRUE);
+  add ("data/cache", SF_CATEGORY_EMAILS, TRUE, TRUE);
+  add ("outside/linked", SF_CATEGORY_EMAILS, FALSE, TRUE);
+  add ("both", SF_CATEGORY_ORGANIZER | SF_CATEGORY_BOOKMARKS, TRUE, FALSE);
+  add ("both/inner", SF_CATEGORY_ORGANIZER | SF_CATEGORY_SETTINGS, TRUE, FALSE);
+  add ("both/inner/g", SF_CATEGORY_SETTINGS, FALSE, TRUE);
+  add ("missing", SF_CATEGORY_MESSAGING, TRUE, FALSE);
+  _sf_backup_locations_remove_redundancies (locations);
+
+  for (SfCategory category : { SF_CATEGORY_CONTACTS, SF_CATEGORY_EMAILS, SF_CATEGORY_ORGANIZER,
+                               SF_CATEGORY_BOOKMARKS, SF_CATEGORY_SETTINGS, SF_CATEGORY_MESSAGING })
+    {
+      guint32 counted_files = 99, walked_files = 99, files = 99;
+      guint64 counted_size = 99, walked_size = 99, size = 99;
+      sf_backup_locations_count_data (locations, category, &counted_files, &counted_size);
+      GSList *includes = sf_backup_locations_get_uris (locations, category, FALSE);
+      GSList *exclusions = sf_backup_locations_get_uris (locations, category, TRUE);
+      sf_file_entry_list_free (
+          sf_vfs_utils_build_file_list_counted (includes, exclusions, &walked_files, &walked_size));
+      sf_backup_locations_count_walked (locations, category, walked_files, walked_size, &files,
+                                        &size);
+      EXPECT_EQ (files, counted_files) << sf_category_to_string (category);
+      EXPECT_EQ (size, counted_size) << sf_category_to_string (category);
+      g_slist_free_full (includes, g_free);
+      g_slist_free_full (exclusions, g_free);
+    }
+  guint32 files = 0;
+  guint64 size = 0;
+  sf_backup_locations_count_data (locations, SF_CATEGORY_CONTACTS, &files, &size);
+  EXPECT_EQ (size, 54030u) << "the exclusion of a file below the include is taken off";
 }
 } // namespace
