@@ -78,10 +78,11 @@ run_thread (gpointer data)
   return NULL;
 }
 
-/* Every ZIP entry takes a compressor of about 256 KiB and gives it back. Freed on a worker
- * thread, that memory would be handed back to the system as soon as 128 KiB lie free at the top of
- * the thread's heap, and every page of it would fault again at the next entry: with several
- * workers that cost three times the processor time of the compression. A few MiB are kept. */
+/* Packing allocates and frees pieces of entries of up to a few hundred KiB on every thread, and
+ * each compressing thread its compressor. Freed on a worker thread, that memory would be handed
+ * back to the system as soon as 128 KiB lie free at the top of the thread's heap, and every page
+ * of it would fault again at the next piece (when libarchive took a compressor per entry, that
+ * tripled a backup's processor time). A few MiB are kept. */
 void
 keep_freed_memory ()
 {
