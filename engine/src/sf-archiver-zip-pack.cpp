@@ -5,6 +5,7 @@
 #include "sf-error.h"
 #include "sf-file-entry.h"
 #include "sf-log.h"
+#include "sf-parallel.h"
 #include "sf-pre-backup.h"
 #include "sf-vfs-utils.h"
 #include "sf-zip-writer.h"
@@ -612,7 +613,7 @@ delete_packed_files (const std::vector<PackedFile> &packed)
 {
   const gsize run_length = 256;
   gsize runs = (packed.size () + run_length - 1) / run_length;
-  _sf_archiver_zip_run_each (_sf_archiver_zip_worker_count (runs), runs, [&packed] (gsize run) {
+  _sf_archiver_zip_run_each (sf_parallel_thread_count (runs), runs, [&packed] (gsize run) {
     gsize end = MIN ((run + 1) * run_length, packed.size ());
     Folder folder;
     for (gsize index = run * run_length; index < end; index++)
@@ -651,7 +652,8 @@ pack_categories (SfArchiverZip *self, std::vector<PackedFile> *packed, GError **
   for (gint index = 0; index < SF_CATEGORY_COUNT; index++)
     if (self->categories & sf_category_from_index (index))
       run.categories.push_back ({ sf_category_from_index (index) });
-  guint workers = _sf_archiver_zip_worker_count (run.categories.size ());
+  /* The categories are packed at the same time, each by one worker, one per processor. */
+  guint workers = sf_parallel_thread_count (run.categories.size ());
   list_categories (&run, workers);
   _sf_archiver_zip_run_workers (workers, [&run] { pack_worker (&run); });
 

@@ -30,9 +30,6 @@ struct _SfArchiverZip
   SfRestoreTransform *restore_transform;
 };
 
-/* Categories are packed and unpacked at the same time, each by one worker: one worker per
- * processor, and never more than there are categories. */
-guint _sf_archiver_zip_worker_count (guint categories);
 /* Runs work on count threads at once, the calling one among them; returns when all returned. */
 void _sf_archiver_zip_run_workers (guint count, const std::function<void ()> &work);
 /* Calls each for every index below items, on count threads at once, each index once. */

@@ -4,6 +4,7 @@
 #include "sf-crypt.h"
 #include "sf-error.h"
 #include "sf-log.h"
+#include "sf-parallel.h"
 #include "sf-utils.h"
 #include "sf-zip-copy.h"
 #include "sf-zip-reader.h"
@@ -874,7 +875,7 @@ unpack_categories (SfArchiverZip *self, RestoreRun *files, SfRestoreFailure *fai
       else
         sf_restore_failure_remove_category (failure, category);
     }
-  _sf_archiver_zip_run_workers (_sf_archiver_zip_worker_count (run.categories.size ()),
+  _sf_archiver_zip_run_workers (sf_parallel_thread_count (run.categories.size ()),
                                 [&run] { unpack_worker (&run); });
 
   if (!run.cancelled)

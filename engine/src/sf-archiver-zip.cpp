@@ -95,12 +95,6 @@ _sf_archiver_zip_create_lock_file (SfArchiverZip *self)
   return fd;
 }
 
-guint
-_sf_archiver_zip_worker_count (guint categories)
-{
-  return sf_parallel_thread_count (categories);
-}
-
 namespace
 {
 /* libgsf registers its stream types at first use without a lock: two workers opening their first

@@ -304,14 +304,9 @@ sf_vfs_utils_build_file_list_counted (GSList *include_paths, GSList *exclusion_p
   g_return_val_if_fail (walked_size != NULL, NULL);
 
   std::vector<SfFileEntry *> entries;
-  *walked_files = 0;
-  *walked_size = 0;
-  TreeWalk walk (
-      [&entries, walked_files, walked_size] (const std::string &path, const struct stat &info) {
-        entries.push_back (new_entry (path, info));
-        (*walked_files)++;
-        *walked_size += info.st_size;
-      });
+  TreeWalk walk ([&entries] (const std::string &path, const struct stat &info) {
+    entries.push_back (new_entry (path, info));
+  });
 
   SF_LOG_DEBUG ("Creating list for included URIs (%d items)\n", g_slist_length (include_paths));
   SF_LOG_DEBUG ("\tGetting FULL URI list (from %d URIs)\n", g_slist_length (include_paths));
